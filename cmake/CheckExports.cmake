@@ -1,0 +1,21 @@
+# Fails unless LIBRARY exports exactly one function: load_vel_service_status.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-fA-F]+ [TtWwVvDdBbRr] [^\n]+" entries "${symbols}")
+set(exported "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE "^[0-9a-fA-F]+ ([A-Za-z]) (.*)$" "\\1;\\2" parts "${entry}")
+  list(GET parts 0 kind)
+  list(GET parts 1 name)
+  # Upper-case kinds are global symbols; version-node markers (kind A) are not listed.
+  if(kind MATCHES "^[TWVDBR]$")
+    list(APPEND exported ${name})
+  endif()
+endforeach()
+if(NOT exported STREQUAL "load_vel_service_status")
+  message(FATAL_ERROR "expected exactly load_vel_service_status to be exported, found: ${exported}")
+endif()
+message(STATUS "exports: ${exported}")

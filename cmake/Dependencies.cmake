@@ -1,0 +1,25 @@
+# Third-party packages, all from the distribution's own packages.
+
+find_path(RAPIDJSON_INCLUDE_DIR rapidjson/reader.h REQUIRED)
+add_library(korvel_rapidjson INTERFACE)
+target_include_directories(korvel_rapidjson SYSTEM INTERFACE ${RAPIDJSON_INCLUDE_DIR})
+
+find_path(YAML_INCLUDE_DIR yaml.h REQUIRED)
+find_library(YAML_LIBRARY NAMES yaml REQUIRED)
+add_library(korvel_yaml INTERFACE)
+target_include_directories(korvel_yaml SYSTEM INTERFACE ${YAML_INCLUDE_DIR})
+target_link_libraries(korvel_yaml INTERFACE ${YAML_LIBRARY})
+
+find_package(Threads REQUIRED)
+
+if(KORVEL_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+
+if(KORVEL_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  # Reference implementations the benchmarks compare against; each is optional.
+  find_package(nlohmann_json QUIET)
+  find_package(msgpack-cxx QUIET)
+  find_package(yaml-cpp QUIET)
+endif()

@@ -1,0 +1,101 @@
+# Targets of the project. Sources are found by folder so that adding a file
+# to a subsystem needs no edit here:
+#   <subsystem>/*.cpp          the static library `korvel`
+#   platform/posix|windows     the platform layer of the target system
+#   <subsystem>/module/*.cpp   only in the shared plug-in library (export,
+#                              allocation operators, load-time start-up)
+#   <subsystem>/bench/*.cpp    one benchmark program per subsystem
+#   tests/support/*.cpp        helpers shared by every test program
+#   tests/<subsystem>/*.cpp    one test program per folder
+
+set(KORVEL_SUBSYSTEMS platform diagnostics binding encoding remoting plugin service_status)
+
+function(korvel_add_library)
+  set(sources "")
+  foreach(dir IN LISTS KORVEL_SUBSYSTEMS)
+    file(GLOB found CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND sources ${found})
+  endforeach()
+  if(WIN32)
+    file(GLOB found CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/windows/*.cpp)
+  else()
+    file(GLOB found CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/posix/*.cpp)
+  endif()
+  list(APPEND sources ${found})
+
+  add_library(korvel STATIC ${sources} ${PROJECT_SOURCE_DIR}/cmake/korvel.cpp)
+  target_include_directories(korvel PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(korvel PUBLIC korvel_rapidjson korvel_yaml Threads::Threads ${CMAKE_DL_LIBS})
+endfunction()
+
+function(korvel_add_plugin_module)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/*/module/*.cpp)
+  add_library(tep-be-vel-service-status SHARED ${sources})
+  set_target_properties(tep-be-vel-service-status PROPERTIES PREFIX "")
+  target_link_libraries(tep-be-vel-service-status PRIVATE korvel)
+  if(NOT WIN32)
+    # The C++ runtime is linked in and hidden, so that the library's own
+    # allocation operators serve every allocation made inside it and none of
+    # the host's.
+    target_link_options(tep-be-vel-service-status PRIVATE
+      -static-libstdc++ -static-libgcc
+      -Wl,--exclude-libs,ALL
+      -Wl,--no-undefined
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/plugin/module/exports.map)
+    set_property(TARGET tep-be-vel-service-status APPEND PROPERTY
+      LINK_DEPENDS ${PROJECT_SOURCE_DIR}/plugin/module/exports.map)
+  endif()
+endfunction()
+
+function(korvel_add_tests)
+  file(GLOB support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+  add_library(korvel_test_support STATIC ${support})
+  target_include_directories(korvel_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(korvel_test_support PUBLIC korvel GTest::gtest GTest::gmock)
+  target_compile_definitions(korvel_test_support PUBLIC
+    KORVEL_PLUGIN_PATH="$<TARGET_FILE:tep-be-vel-service-status>")
+
+  file(GLOB dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*)
+  foreach(dir IN LISTS dirs)
+    get_filename_component(name ${dir} NAME)
+    if(NOT IS_DIRECTORY ${dir} OR name STREQUAL "support")
+      continue()
+    endif()
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+    if(NOT sources)
+      continue()
+    endif()
+    add_executable(${name}_tests ${sources})
+    target_link_libraries(${name}_tests PRIVATE korvel_test_support GTest::gtest_main)
+    add_dependencies(${name}_tests tep-be-vel-service-status)
+    add_test(NAME ${name} COMMAND ${name}_tests --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+  endforeach()
+
+  add_test(NAME exports COMMAND ${CMAKE_COMMAND}
+           -DLIBRARY=$<TARGET_FILE:tep-be-vel-service-status>
+           -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+endfunction()
+
+function(korvel_add_benchmarks)
+  foreach(dir IN LISTS KORVEL_SUBSYSTEMS)
+    file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/bench/*.cpp)
+    if(NOT sources)
+      continue()
+    endif()
+    add_executable(${dir}_bench ${sources})
+    target_link_libraries(${dir}_bench PRIVATE korvel benchmark::benchmark_main)
+    if(TARGET nlohmann_json::nlohmann_json)
+      target_link_libraries(${dir}_bench PRIVATE nlohmann_json::nlohmann_json)
+      target_compile_definitions(${dir}_bench PRIVATE KORVEL_HAVE_NLOHMANN_JSON=1)
+    endif()
+    if(TARGET msgpack-cxx)
+      target_link_libraries(${dir}_bench PRIVATE msgpack-cxx)
+      target_compile_definitions(${dir}_bench PRIVATE KORVEL_HAVE_MSGPACK_CXX=1)
+    endif()
+    if(TARGET yaml-cpp)
+      target_link_libraries(${dir}_bench PRIVATE yaml-cpp)
+      target_compile_definitions(${dir}_bench PRIVATE KORVEL_HAVE_YAML_CPP=1)
+    endif()
+  endforeach()
+endfunction()

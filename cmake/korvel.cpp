@@ -1,0 +1,1 @@
+// Anchors the static library so that it always has at least one object.
