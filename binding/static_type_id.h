@@ -270,35 +270,51 @@ namespace StaticTypeDetail {
 inline constexpr std::string_view kVectorOpen = "std::vector<";
 inline constexpr std::string_view kAllocatorOpen = ",class std::allocator<";
 inline constexpr std::string_view kCloseTwo = "> >";
+inline constexpr std::string_view kSpacedCloseTwo = " > >";
 inline constexpr std::string_view kMapOpen = "std::unordered_map<";
 inline constexpr std::string_view kHashOpen = ",struct std::hash<";
 inline constexpr std::string_view kEqualOpen = " >,struct std::equal_to<";
 inline constexpr std::string_view kPairAllocatorOpen = " >,class std::allocator<struct std::pair<";
 inline constexpr std::string_view kConstComma = " const ,";
 inline constexpr std::string_view kCloseThree = "> > >";
+inline constexpr std::string_view kSpacedCloseThree = " > > >";
 inline constexpr std::string_view kComma = ",";
+inline constexpr std::string_view kOptionalOpen = "std::optional<";
+inline constexpr std::string_view kCloseOne = ">";
+inline constexpr std::string_view kSpacedCloseOne = " >";
 } // namespace StaticTypeDetail
 
 template <typename T>
 struct StaticTypeSpelling<std::vector<T>> {
+    using Element = StaticTypeDetail::FullSpelling<T>;
     static constexpr std::string_view keyword = "class";
-    static constexpr std::string_view name = StaticTypeDetail::JoinedText<
-        StaticTypeDetail::kVectorOpen, StaticTypeDetail::FullSpelling<T>::value,
-        StaticTypeDetail::kAllocatorOpen, StaticTypeDetail::FullSpelling<T>::value,
-        StaticTypeDetail::kCloseTwo>::value;
+    static constexpr std::string_view name =
+        Element::value.ends_with('>')
+            ? StaticTypeDetail::JoinedText<StaticTypeDetail::kVectorOpen, Element::value,
+                                           StaticTypeDetail::kAllocatorOpen, Element::value,
+                                           StaticTypeDetail::kSpacedCloseTwo>::value
+            : StaticTypeDetail::JoinedText<StaticTypeDetail::kVectorOpen, Element::value,
+                                           StaticTypeDetail::kAllocatorOpen, Element::value,
+                                           StaticTypeDetail::kCloseTwo>::value;
 };
 
 template <typename T>
 struct StaticTypeSpelling<std::unordered_map<std::string, T>> {
+    using Key = StaticTypeDetail::FullSpelling<std::string>;
+    using Value = StaticTypeDetail::FullSpelling<T>;
     static constexpr std::string_view keyword = "class";
-    static constexpr std::string_view name = StaticTypeDetail::JoinedText<
-        StaticTypeDetail::kMapOpen, StaticTypeDetail::FullSpelling<std::string>::value,
-        StaticTypeDetail::kComma, StaticTypeDetail::FullSpelling<T>::value,
-        StaticTypeDetail::kHashOpen, StaticTypeDetail::FullSpelling<std::string>::value,
-        StaticTypeDetail::kEqualOpen, StaticTypeDetail::FullSpelling<std::string>::value,
-        StaticTypeDetail::kPairAllocatorOpen, StaticTypeDetail::FullSpelling<std::string>::value,
-        StaticTypeDetail::kConstComma, StaticTypeDetail::FullSpelling<T>::value,
-        StaticTypeDetail::kCloseThree>::value;
+    static constexpr std::string_view name =
+        Value::value.ends_with('>')
+            ? StaticTypeDetail::JoinedText<
+                  StaticTypeDetail::kMapOpen, Key::value, StaticTypeDetail::kComma, Value::value,
+                  StaticTypeDetail::kHashOpen, Key::value, StaticTypeDetail::kEqualOpen, Key::value,
+                  StaticTypeDetail::kPairAllocatorOpen, Key::value, StaticTypeDetail::kConstComma,
+                  Value::value, StaticTypeDetail::kSpacedCloseThree>::value
+            : StaticTypeDetail::JoinedText<
+                  StaticTypeDetail::kMapOpen, Key::value, StaticTypeDetail::kComma, Value::value,
+                  StaticTypeDetail::kHashOpen, Key::value, StaticTypeDetail::kEqualOpen, Key::value,
+                  StaticTypeDetail::kPairAllocatorOpen, Key::value, StaticTypeDetail::kConstComma,
+                  Value::value, StaticTypeDetail::kCloseThree>::value;
 };
 
 } // namespace Korvel
