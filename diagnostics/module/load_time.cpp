@@ -5,6 +5,13 @@
 #include "diagnostics/event_tracing.h"
 #include "diagnostics/log.h"
 
+#if defined(__GLIBCXX__)
+namespace __gnu_cxx {
+// Frees the C++ run-time's emergency exception-allocation pool.
+void __freeres() noexcept;
+} // namespace __gnu_cxx
+#endif
+
 namespace {
 
 struct DiagnosticsLifetime {
@@ -12,7 +19,17 @@ struct DiagnosticsLifetime {
         Korvel::Tracing::StartTracing();
         Korvel::RegisterLoadTimeCategories();
     }
-    ~DiagnosticsLifetime() { Korvel::Tracing::StopTracing(); }
+    ~DiagnosticsLifetime() {
+        Korvel::Tracing::StopTracing();
+#if defined(__GLIBCXX__)
+        // The library carries its own copy of the C++ run-time, whose
+        // emergency exception pool would otherwise stay allocated in the
+        // host's heap after every unload. This object is destroyed after
+        // the library's other static objects, when no exception can be
+        // thrown any more.
+        __gnu_cxx::__freeres();
+#endif
+    }
 };
 
 // Constructed before the library's other static objects, so that their
