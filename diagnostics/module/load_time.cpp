@@ -4,6 +4,12 @@
 
 #include "diagnostics/event_tracing.h"
 #include "diagnostics/log.h"
+#include "diagnostics/logging_api.h"
+
+#if !defined(__GNUC__)
+// Constructs this file's objects before those of the rest of the library.
+#pragma init_seg(lib)
+#endif
 
 #if defined(__GLIBCXX__)
 namespace __gnu_cxx {
@@ -21,6 +27,10 @@ struct DiagnosticsLifetime {
     }
     ~DiagnosticsLifetime() {
         Korvel::Tracing::StopTracing();
+        // Nothing logs after this: the library's other static objects are
+        // gone already. The logger lives in the host's heap and would
+        // otherwise outlast the library.
+        Korvel::Logging::DestroyAtUnload();
 #if defined(__GLIBCXX__)
         // The library carries its own copy of the C++ run-time, whose
         // emergency exception pool would otherwise stay allocated in the
@@ -37,7 +47,6 @@ struct DiagnosticsLifetime {
 #if defined(__GNUC__)
 __attribute__((init_priority(200))) DiagnosticsLifetime lifetime;
 #else
-#pragma init_seg(lib)
 DiagnosticsLifetime lifetime;
 #endif
 

@@ -390,6 +390,19 @@ TEST_F(LoggerTest, ReferenceCountingControlsTheLifetime) {
     Logging::AddRef(); // balances the fixture's TearDown
 }
 
+TEST_F(LoggerTest, DestroyAtUnloadIgnoresReferences) {
+    CaptureTarget target;
+    AttachOpen(target);
+    Logging::AddRef();
+    Logging::DestroyAtUnload();
+    EXPECT_FALSE(Logging::Exists());
+    EXPECT_FALSE(target.IsAttached());
+    Logging::Release(); // unmatched now: ignored
+    EXPECT_FALSE(Logging::Exists());
+    Logging::AddRef(); // balances the fixture's TearDown
+    EXPECT_TRUE(Logging::Exists());
+}
+
 TEST_F(LoggerTest, InterfaceTable) {
     Quiet();
     const LoggingApi* api = GetLoggingApi();
