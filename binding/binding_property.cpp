@@ -178,9 +178,9 @@ struct BindingPropertyAccess {
                     const BindingInternedString* key = pool.Intern(name->View());
                     BindingMemberMap::iterator at;
                     try {
-                        at = members.emplace_hint(members.end(), std::piecewise_construct,
-                                                  std::forward_as_tuple(key),
-                                                  std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
+                        at = members.emplace_hint(
+                            members.end(), std::piecewise_construct, std::forward_as_tuple(key),
+                            std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
                     } catch (...) {
                         pool.ReleaseInterned(key);
                         throw;
@@ -661,7 +661,8 @@ BindingProperty& BindingProperty::Element(std::size_t index) {
     if (index < block.size) {
         return block.elements[index];
     }
-    if (index >= kMaxElements || index - block.size >= kMaxElementGap || !GrowCollection(index + 1)) {
+    if (index >= kMaxElements || index - block.size >= kMaxElementGap ||
+        !GrowCollection(index + 1)) {
         return pool_->Discard();
     }
     return payload_.collection->elements[index];

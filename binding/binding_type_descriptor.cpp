@@ -6,10 +6,10 @@ namespace Korvel {
 
 namespace {
 
-constexpr const char* kFieldKindNames[] = {
-    "",       "bool",   "int8",   "uint8",  "int16", "uint16", "int32",
-    "uint32", "int64",  "uint64", "float",  "double", "string", "object",
-    "blob",   "vector", "enum",   "struct", "callback", "map"};
+constexpr const char* kFieldKindNames[] = {"",       "bool",   "int8",   "uint8",    "int16",
+                                           "uint16", "int32",  "uint32", "int64",    "uint64",
+                                           "float",  "double", "string", "object",   "blob",
+                                           "vector", "enum",   "struct", "callback", "map"};
 
 } // namespace
 
@@ -19,8 +19,8 @@ const char* FieldKindName(FieldKind kind) noexcept {
 }
 
 BindingFieldDescriptor::BindingFieldDescriptor(BindingFieldDescriptor&&) noexcept = default;
-BindingFieldDescriptor& BindingFieldDescriptor::operator=(BindingFieldDescriptor&&) noexcept =
-    default;
+BindingFieldDescriptor&
+BindingFieldDescriptor::operator=(BindingFieldDescriptor&&) noexcept = default;
 BindingFieldDescriptor::~BindingFieldDescriptor() = default;
 
 const BindingFieldDescriptor*
@@ -33,7 +33,8 @@ BindingTypeDescriptor::FindField(std::string_view fieldName) const noexcept {
     return nullptr;
 }
 
-const BindingEnumValue* BindingTypeDescriptor::FindValue(std::string_view valueName) const noexcept {
+const BindingEnumValue*
+BindingTypeDescriptor::FindValue(std::string_view valueName) const noexcept {
     const auto found = values.find(valueName);
     return found == values.end() ? nullptr : &found->second;
 }

@@ -344,7 +344,8 @@ const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
     if (text.size() > 0xFFFFFFF0u) {
         throw std::bad_alloc();
     }
-    auto* entry = static_cast<BindingInternedString*>(AllocateBlock(InternedBlockSize(text.size())));
+    auto* entry =
+        static_cast<BindingInternedString*>(AllocateBlock(InternedBlockSize(text.size())));
     entry->hash = hash;
     entry->references = 1;
     entry->length = static_cast<std::uint32_t>(text.size());

@@ -62,7 +62,8 @@ void RegisterHelpTypes(BindingRegistry& registry) {
     }
     {
         auto type = registry.RegisterStruct<Help::FullTypeHelp>("BindingFullTypeHelp");
-        type.SetDescription("Describes a struct or enum type.").AddTags({kBuiltinNameSpace, "help"});
+        type.SetDescription("Describes a struct or enum type.")
+            .AddTags({kBuiltinNameSpace, "help"});
         KORVEL_BINDING_FIELD(type, Help::FullTypeHelp, name, "name", "", 0);
         KORVEL_BINDING_FIELD(type, Help::FullTypeHelp, nameSpace, "nameSpace", "", 0);
         KORVEL_BINDING_FIELD(type, Help::FullTypeHelp, size, "size", "", 0);
@@ -99,8 +100,7 @@ void RegisterAsyncTypes(BindingRegistry& registry) {
         .AddValue("Cancelling", BindingAsyncState::Cancelling,
                   "A request to cancel the operation has been made")
         .AddValue("Cancelled", BindingAsyncState::Cancelled, "The operation was cancelled")
-        .AddValue("Succeeded", BindingAsyncState::Succeeded,
-                  "The operation completed successfully")
+        .AddValue("Succeeded", BindingAsyncState::Succeeded, "The operation completed successfully")
         .AddValue("Failed", BindingAsyncState::Failed, "The operation encountered an error");
 
     {
@@ -112,8 +112,8 @@ void RegisterAsyncTypes(BindingRegistry& registry) {
         auto type = registry.RegisterStruct<BindingCallbackEvent>("BindingCallbackEvent");
         type.SetDescription("Represents the parameters of a call to a provided callback.")
             .AddTag(kBuiltinNameSpace);
-        KORVEL_BINDING_FIELD(type, BindingCallbackEvent, id, "id", "ID of the callback being invoked",
-                             0);
+        KORVEL_BINDING_FIELD(type, BindingCallbackEvent, id, "id",
+                             "ID of the callback being invoked", 0);
         KORVEL_BINDING_FIELD(type, BindingCallbackEvent, parameters, "parameters",
                              "Callback parameters", 0);
     }
@@ -147,8 +147,7 @@ void RegisterAsyncTypes(BindingRegistry& registry) {
 void RegisterBuiltinTypes(BindingRegistry& registry) {
     RegisterHelpTypes(registry);
     RegisterAsyncTypes(registry);
-    registry
-        .RegisterEvent(kBuiltinCallbackEvent, registry.FindType<BindingCallbackEvent>())
+    registry.RegisterEvent(kBuiltinCallbackEvent, registry.FindType<BindingCallbackEvent>())
         .SetDescription("Fired when a callback is invoked.")
         .AddTag(kBuiltinNameSpace);
 }
