@@ -371,13 +371,9 @@ private:
                                    Line(event), Column(event)));
                 return;
             }
-            if (target.IsEmpty()) {
-                target = *source;
-            } else {
-                // An earlier value of a repeated key may contain the source: copy it out first.
-                const BindingProperty copy(*source);
-                target = copy;
-            }
+            // An earlier value of a repeated key may contain the source; copying within one
+            // tree goes through a separate copy, so that case is safe too.
+            target = *source;
         }
         Pop();
     }

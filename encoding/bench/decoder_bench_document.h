@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "binding/binding_property.h"
+
 namespace Korvel::Bench {
 
 inline constexpr int kBenchMessages = 5000;
@@ -32,6 +34,7 @@ struct BenchMessage {
 inline std::vector<BenchMessage> MakeBenchMessages(int count) {
     static const char* const kSeverities[] = {"info", "warn", "error"};
     static const char* const kLocales[] = {"de_DE", "fr_FR", "es_ES", "pl_PL"};
+    static const std::string kTranslated[] = {"Gestört ", "Perturbé ", "Afectado ", "Zakłócone "};
     static const char* const kTopics[] = {"Login queue", "Store purchases", "Match making",
                                           "Chat service", "Friend list"};
     std::vector<BenchMessage> messages;
@@ -45,13 +48,11 @@ inline std::vector<BenchMessage> MakeBenchMessages(int count) {
         message.updatedAt = "2024-03-" + day + "T09:" + minute + ":30Z";
         message.severity = kSeverities[i % 3];
         const std::string topic = kTopics[i % 5];
-        message.heading = topic + " degraded";
-        message.content =
-            topic + " is slow in region " + std::to_string(i % 12) + ", we work on it";
-        for (int t = 0; t < 1 + i % 2; ++t) {
-            message.translations.push_back(
-                {kLocales[(i + t) % 4], "Translated " + topic,
-                 "Translated notice " + std::to_string(i) + " about " + topic});
+        message.heading = topic;
+        message.content = topic + " slow in region " + std::to_string(i % 12);
+        for (int t = 0; t < (i % 10 == 0 ? 2 : 1); ++t) {
+            message.translations.push_back({kLocales[(i + t) % 4], kTranslated[(i + t) % 4] + topic,
+                                            "Hinweis " + std::to_string(i)});
         }
         messages.push_back(std::move(message));
     }
@@ -160,6 +161,32 @@ inline std::string StatusDocumentYaml(const std::vector<BenchMessage>& messages)
         }
     }
     return text;
+}
+
+// The same document built directly as a value tree: the cost of building and destroying the
+// tree that any decoder into BindingProperty pays, whatever its parsing costs.
+inline void BuildStatusTree(const std::vector<BenchMessage>& messages, BindingProperty& root) {
+    root.Member("status") = "degraded";
+    BindingProperty& list = root.Member("messages");
+    list.MakeCollection();
+    list.Reserve(messages.size());
+    for (const BenchMessage& message : messages) {
+        BindingProperty& item = list.Append();
+        item.Member("id") = message.id;
+        item.Member("created_at") = message.createdAt;
+        item.Member("updated_at") = message.updatedAt;
+        item.Member("severity") = message.severity;
+        item.Member("heading") = message.heading;
+        item.Member("content") = message.content;
+        BindingProperty& translations = item.Member("translations");
+        translations.MakeCollection();
+        for (const auto& translation : message.translations) {
+            BindingProperty& entry = translations.Append();
+            entry.Member("locale") = translation.locale;
+            entry.Member("heading") = translation.heading;
+            entry.Member("content") = translation.content;
+        }
+    }
 }
 
 } // namespace Korvel::Bench

@@ -38,6 +38,19 @@ void BM_MsgPackDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_MsgPackDecode)->Unit(benchmark::kMillisecond);
 
+// Building and destroying the decoded tree directly, without any decoding: the floor of a
+// decoder into BindingProperty.
+void BM_StatusTreeBuild(benchmark::State& state) {
+    const std::vector<Korvel::Bench::BenchMessage> messages =
+        Korvel::Bench::MakeBenchMessages(Korvel::Bench::kBenchMessages);
+    for (auto _ : state) {
+        Korvel::BindingProperty root;
+        Korvel::Bench::BuildStatusTree(messages, root);
+        benchmark::DoNotOptimize(root);
+    }
+}
+BENCHMARK(BM_StatusTreeBuild)->Unit(benchmark::kMillisecond);
+
 #if defined(KORVEL_HAVE_MSGPACK_CXX)
 void BM_MsgPackCxxUnpack(benchmark::State& state) {
     const std::vector<std::uint8_t>& bytes = MsgPackDocument();

@@ -246,6 +246,9 @@ TEST(MsgPackDecoder, DeclaredCountsDoNotDriveAllocation) {
     decoded = Decode({0xDF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 'k', 0x01, 0xA1, 'l'});
     ASSERT_TRUE(decoded.result.IsSuccess());
     EXPECT_EQ(decoded.result.value.Size(), 1u);
+    decoded = Decode({0xDD, 0x0F, 0xFF, 0xFF, 0xFF, 0xC0});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Size(), 1u);
     decoded = Decode({0x91, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF});
     ASSERT_TRUE(decoded.result.IsSuccess());
     EXPECT_EQ(decoded.result.value.Element(0).Size(), 0u);
