@@ -34,7 +34,7 @@ constexpr const char* kTooDeep = "YAML nesting is deeper than %1 levels. At line
 constexpr const char* kTooManyElements =
     "A YAML sequence holds at most %1 elements. At line: %2 col: %3";
 constexpr const char* kAliasExpansion =
-    "Alias \"%1\" makes aliases copy more than %2 nodes. At line: %3 col: %4";
+    "Aliases expand to more than %1 nodes at alias \"%2\". At line: %3 col: %4";
 constexpr const char* kOutOfMemory = "Not enough memory to read the YAML document.";
 
 // How a node is reached from its parent.
@@ -367,7 +367,7 @@ private:
             }
             aliasCopiedNodes_ += CountNodes(*source);
             if (aliasCopiedNodes_ > DecodeLimits::kMaxAliasCopiedNodes) {
-                Fail(FormatMessage(kAliasExpansion, name, DecodeLimits::kMaxAliasCopiedNodes,
+                Fail(FormatMessage(kAliasExpansion, DecodeLimits::kMaxAliasCopiedNodes, name,
                                    Line(event), Column(event)));
                 return;
             }

@@ -165,10 +165,11 @@ TEST(YamlReader, AliasExpansionLimit) {
     }
     const BindingResult result = Read(text);
     EXPECT_FALSE(result.IsSuccess());
-    EXPECT_NE(result.GetError().find(" makes aliases copy more than " +
-                                     std::to_string(DecodeLimits::kMaxAliasCopiedNodes) +
-                                     " nodes. At line: "),
-              std::string::npos)
+    EXPECT_EQ(result.GetError().rfind("Aliases expand to more than " +
+                                          std::to_string(DecodeLimits::kMaxAliasCopiedNodes) +
+                                          " nodes at alias \"l",
+                                      0),
+              0u)
         << result.GetError();
 
     // Moderate reuse stays below the limit.
