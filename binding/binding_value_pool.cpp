@@ -82,13 +82,6 @@ static_assert(sizeof(std::uint64_t) * 2 == BindingValuePool::kPageHeaderSize);
 
 namespace {
 
-// The shared empty string: a header followed by its terminator.
-struct EmptyString {
-    BindingInternedString header;
-    char text[8];
-};
-constinit const EmptyString kEmptyString = {{nullptr, kBindingHashBasis, 0, 0}, {}};
-
 std::size_t RoundToGranularity(std::size_t size) noexcept {
     if (size == 0) {
         size = 1;
@@ -116,9 +109,8 @@ std::size_t InternedBlockSize(std::size_t length) noexcept {
 
 } // namespace
 
-const BindingInternedString& BindingInternedString::Empty() noexcept {
-    return kEmptyString.header;
-}
+constinit const BindingSharedEmptyString kBindingSharedEmptyString = {
+    {nullptr, kBindingHashBasis, 0, 0}, {}};
 
 BindingValuePool* BindingValuePool::Create() {
     void* memory = Allocate(sizeof(BindingValuePool));
