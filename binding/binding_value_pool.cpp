@@ -22,9 +22,9 @@ namespace Korvel {
 // A link is the page's address, which for a page of the page source is a multiple of 4096 and so
 // leaves the low 12 bits free; the bin's own inline page (which is only 16-byte aligned) is
 // written as the value 0x1000, which never is a page address (it would be the second page of a
-// chunk at address 0, and no region is ever placed there); 0 means no page. Links only ever point at pages of the same bin,
-// so the inline page they mean is unambiguous. Counts fit: at most 1020 blocks per page and block
-// indices below 1024.
+// chunk at address 0, and no region is ever placed there); 0 means no page. Links only ever point
+// at pages of the same bin, so the inline page they mean is unambiguous. Counts fit: at most 1020
+// blocks per page and block indices below 1024.
 struct BindingValuePool::PageHeader {
     static constexpr std::uint64_t kLowMask = 0xFFF;
     static constexpr std::uint64_t kInlineLink = 0x1000;
