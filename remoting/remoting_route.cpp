@@ -1,15 +1,17 @@
 #include "remoting/remoting_route.h"
 
+#include "diagnostics/format_message.h"
+#include "remoting/function_route.h"
+
 namespace Korvel {
 
-RemotingRoute BuildRoute(const FunctionRoute& route, std::string_view functionName,
-                         const BindingFunctionDescriptor* function) {
+RemotingRoute BuildRoute(const BindingFunctionDescriptor& function) {
     RemotingRoute built;
-    built.function = function;
-    built.method = route.method;
-    built.methodText = route.methodText;
+    built.function = &function;
+    built.method = RouteMethod(function);
+    built.methodText = function.methodText;
 
-    const std::string_view pattern = route.Pattern(functionName);
+    const std::string_view pattern = RoutePattern(function);
     if (!IsRouteTemplate(pattern)) {
         built.error = CheckRoutePattern(pattern);
         if (built.error.empty()) {
