@@ -29,7 +29,7 @@ RemotingRoute BuildRoute(const BindingFunctionDescriptor& function) {
         built.regex.emplace(translated.expression, std::regex::ECMAScript | std::regex::optimize);
     } catch (const std::regex_error& e) {
         built.error =
-            "Route template '" + std::string(pattern) + "' is not a valid expression: " + e.what();
+            FormatMessage("Route template '%1' is not a valid expression: %2", pattern, e.what());
         return built;
     }
     built.placeholders = std::move(translated.placeholders);
