@@ -59,6 +59,8 @@ public:
     // Lowers the count of an interned string of this pool; at zero the entry is removed.
     // The shared empty string is ignored.
     void ReleaseInterned(const BindingInternedString* text) noexcept;
+    // Raises the count of an interned string of this pool (a second holder of the same copy).
+    void Retain(const BindingInternedString* text) noexcept;
     // The entry for `text`, or null.
     const BindingInternedString* FindInterned(std::string_view text) const noexcept;
     std::size_t InternedCount() const noexcept { return internCount_; }

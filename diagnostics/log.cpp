@@ -189,6 +189,11 @@ bool Exists() {
     return Existing() != nullptr;
 }
 
+void DestroyAtUnload() {
+    references.store(0, std::memory_order_relaxed);
+    Destroy();
+}
+
 void SetMinLevel(int32_t level) {
     Logger& logger = Instance();
     Platform::RecursiveLockGuard guard(logger.lock_);

@@ -59,6 +59,9 @@ void AddRef();
 void Release();
 // Whether the logger exists at the moment.
 bool Exists();
+// Destroys the logger whatever its reference count, as the last step of
+// unloading the library that holds it; a later message creates a new one.
+void DestroyAtUnload();
 void SetMinLevel(int32_t level);
 int32_t GetMinLevel();
 void SetMutedCategories(uint64_t mask);
