@@ -21,6 +21,26 @@ TEST(RemotingRequest, BothRecordTypesHaveTheirOwnIdentity) {
               StaticType::HashCode<HttpBaseTransport::Request>());
 }
 
+TEST(RemotingRequest, LaterHeaderReplacesEarlierAndArgumentsAreOwned) {
+    HttpBaseTransport::Request request;
+    request.SetHeader("accept", "text/plain");
+    request.SetHeader("Accept", "application/json");
+    request.SetHeader("accept", "application/x-yaml");
+    EXPECT_EQ(request.headers.size(), 2u);
+    EXPECT_EQ(request.headers.at("accept"), "application/x-yaml");
+    EXPECT_EQ(request.headers.at("Accept"), "application/json");
+
+    request.arguments.emplace_back("first");
+    request.arguments.emplace_back(std::int32_t{2});
+    RemotingRequest& asRemoting = request;
+    const RemotingRequest copy = asRemoting;
+    request.arguments.clear();
+    ASSERT_EQ(copy.arguments.size(), 2u);
+    EXPECT_EQ(copy.arguments[0], BindingProperty("first"));
+    EXPECT_EQ(copy.arguments[1], BindingProperty(std::int32_t{2}));
+    EXPECT_EQ(copy.headers.at("accept"), "application/x-yaml");
+}
+
 TEST(RemotingRequest, ArrivalTicksCountHundredNanosecondsSince1970) {
     // 2020-01-01T00:00:00Z and 2200-01-01T00:00:00Z in 100-nanosecond units.
     constexpr std::int64_t year2020 = 1577836800LL * 10'000'000;
