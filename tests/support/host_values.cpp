@@ -96,14 +96,6 @@ Json ReadKinds(const HostValue& value, int depth) {
 } // namespace
 
 HostValue HostValueArena::Build(const Json& value) {
-    return BuildNode(value, true);
-}
-
-HostValue HostValueArena::BuildSigned(const Json& value) {
-    return BuildNode(value, false);
-}
-
-HostValue HostValueArena::BuildNode(const Json& value, bool unsignedAllowed) {
     switch (value.type()) {
     case Json::value_t::null:
     case Json::value_t::discarded:
@@ -115,9 +107,11 @@ HostValue HostValueArena::BuildNode(const Json& value, bool unsignedAllowed) {
     }
     case Json::value_t::number_integer:
         return Signed(value.get<int64_t>());
-    case Json::value_t::number_unsigned:
-        return unsignedAllowed ? Unsigned(value.get<uint64_t>())
-                               : Signed(static_cast<int64_t>(value.get<uint64_t>()));
+    case Json::value_t::number_unsigned: {
+        const uint64_t number = value.get<uint64_t>();
+        return number > static_cast<uint64_t>(INT64_MAX) ? Unsigned(number)
+                                                         : Signed(static_cast<int64_t>(number));
+    }
     case Json::value_t::number_float: {
         HostValue result = WithKind(HostValueKind::Float);
         result.payload.floatValue = value.get<double>();
@@ -136,14 +130,14 @@ HostValue HostValueArena::BuildNode(const Json& value, bool unsignedAllowed) {
     case Json::value_t::array: {
         std::vector<HostValue> items;
         for (const Json& item : value) {
-            items.push_back(BuildNode(item, unsignedAllowed));
+            items.push_back(Build(item));
         }
         return Collection(items);
     }
     case Json::value_t::object: {
         std::vector<std::pair<std::string, HostValue>> members;
         for (auto it = value.begin(); it != value.end(); ++it) {
-            members.emplace_back(it.key(), BuildNode(it.value(), unsignedAllowed));
+            members.emplace_back(it.key(), Build(it.value()));
         }
         return Structure(members);
     }

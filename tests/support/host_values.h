@@ -27,13 +27,12 @@ public:
     HostValueArena(const HostValueArena&) = delete;
     HostValueArena& operator=(const HostValueArena&) = delete;
 
-    // null -> 0 empty, bool -> 1, negative integer -> 2 signed, non-negative
-    // integer -> 3 unsigned, float -> 4, string -> 5 borrowed text, binary ->
-    // 7 borrowed bytes, array -> 9 collection, object -> 10 structure with
-    // members in the given order and borrowed names.
+    // null -> 0 empty, bool -> 1, integer -> 2 signed (3 unsigned only above
+    // the signed range), float -> 4, string -> 5 borrowed text, binary -> 7
+    // borrowed bytes, array -> 9 collection, object -> 10 structure with
+    // members in the given order and borrowed names. Use Unsigned() and
+    // Structure() for an unsigned value of the signed range.
     HostValue Build(const Json& value);
-    // Non-negative integers as kind 2 signed instead of 3 unsigned.
-    HostValue BuildSigned(const Json& value);
 
     HostValue Signed(int64_t value);
     HostValue Unsigned(uint64_t value);
@@ -49,8 +48,6 @@ public:
     void Clear();
 
 private:
-    HostValue BuildNode(const Json& value, bool unsignedAllowed);
-
     std::deque<std::string> texts_;
     std::deque<std::vector<uint8_t>> blocks_;
     std::deque<std::unique_ptr<HostValue[]>> arrays_;
