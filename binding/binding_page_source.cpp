@@ -1,0 +1,113 @@
+#include "binding/binding_page_source.h"
+
+#include <new>
+
+#include "platform/virtual_memory.h"
+
+namespace Korvel {
+
+static_assert(BindingPageSource::kChunkSize == 65536);
+
+BindingPageSource& BindingPageSource::Instance() {
+    // Constructed in static storage and never destroyed, so pools released during static
+    // destruction still find it. The initialisation of a function-local static is thread-safe.
+    alignas(BindingPageSource) static unsigned char storage[sizeof(BindingPageSource)];
+    static BindingPageSource* const source = new (storage) BindingPageSource();
+    return *source;
+}
+
+void BindingPageSource::ListChunk(Chunk& chunk) noexcept {
+    if (chunk.listed) {
+        return;
+    }
+    chunk.previousWithFree = nullptr;
+    chunk.nextWithFree = withFreePages_;
+    if (withFreePages_ != nullptr) {
+        withFreePages_->previousWithFree = &chunk;
+    }
+    withFreePages_ = &chunk;
+    chunk.listed = true;
+}
+
+void BindingPageSource::UnlistChunk(Chunk& chunk) noexcept {
+    if (!chunk.listed) {
+        return;
+    }
+    if (chunk.previousWithFree != nullptr) {
+        chunk.previousWithFree->nextWithFree = chunk.nextWithFree;
+    } else {
+        withFreePages_ = chunk.nextWithFree;
+    }
+    if (chunk.nextWithFree != nullptr) {
+        chunk.nextWithFree->previousWithFree = chunk.previousWithFree;
+    }
+    chunk.nextWithFree = nullptr;
+    chunk.previousWithFree = nullptr;
+    chunk.listed = false;
+}
+
+void* BindingPageSource::TakePage() {
+    std::lock_guard lock(mutex_);
+    if (withFreePages_ == nullptr) {
+        auto* base = static_cast<unsigned char*>(Platform::ReserveRegion(kChunkSize));
+        if (base == nullptr) {
+            return nullptr;
+        }
+        Chunk* chunk = nullptr;
+        try {
+            chunk = &chunks_[reinterpret_cast<std::uintptr_t>(base)];
+        } catch (const std::bad_alloc&) {
+            Platform::ReleaseRegion(base, kChunkSize);
+            return nullptr;
+        }
+        chunk->base = base;
+        for (std::size_t i = 0; i < kPagesPerChunk; ++i) {
+            chunk->freePages[i] = base + (kPagesPerChunk - 1 - i) * kPageSize;
+        }
+        chunk->freeCount = kPagesPerChunk;
+        ListChunk(*chunk);
+    }
+    Chunk& chunk = *withFreePages_;
+    void* page = chunk.freePages[--chunk.freeCount];
+    if (chunk.freeCount == 0) {
+        UnlistChunk(chunk);
+    }
+    ++pagesInUse_;
+    return page;
+}
+
+void BindingPageSource::ReturnPage(void* page) noexcept {
+    if (page == nullptr) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    const auto base = reinterpret_cast<std::uintptr_t>(page) & ~(std::uintptr_t{kChunkSize} - 1);
+    auto found = chunks_.find(base);
+    if (found == chunks_.end()) {
+        return; // not one of ours; ignoring it is safer than corrupting a chunk
+    }
+    Chunk& chunk = found->second;
+    if (chunk.freeCount == kPagesPerChunk) {
+        return; // every page of the chunk is free already: a double return
+    }
+    chunk.freePages[chunk.freeCount++] = page;
+    --pagesInUse_;
+    ListChunk(chunk);
+    if (chunk.freeCount == kPagesPerChunk) {
+        UnlistChunk(chunk);
+        Platform::ReleaseRegion(chunk.base, kChunkSize);
+        chunks_.erase(found);
+    }
+}
+
+std::size_t BindingPageSource::PagesInUse() const {
+    std::lock_guard lock(mutex_);
+    return pagesInUse_;
+}
+
+std::size_t BindingPageSource::ChunkCount() const {
+    std::lock_guard lock(mutex_);
+    return chunks_.size();
+}
+
+} // namespace Korvel

@@ -1,0 +1,58 @@
+#pragma once
+
+// The process-wide source of 4096-byte pages for all value pools. Pages come from 64 KiB chunks
+// reserved from the operating system through the platform layer; a chunk goes back to the system
+// as soon as all 16 of its pages are free again. Taking and returning pages is guarded by one
+// mutex, so pools of different trees may be used on different threads.
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
+
+namespace Korvel {
+
+class BindingPageSource {
+public:
+    static constexpr std::size_t kPageSize = 4096;
+    static constexpr std::size_t kPagesPerChunk = 16;
+    static constexpr std::size_t kChunkSize = kPageSize * kPagesPerChunk;
+
+    // The process's page source, created on first use and never destroyed.
+    static BindingPageSource& Instance();
+
+    // A free page, aligned to 4096 bytes; null when the system refuses a new chunk.
+    void* TakePage();
+    // Gives a page obtained from TakePage back.
+    void ReturnPage(void* page) noexcept;
+
+    // Pages handed out and not yet returned, and chunks currently reserved.
+    std::size_t PagesInUse() const;
+    std::size_t ChunkCount() const;
+
+private:
+    struct Chunk {
+        unsigned char* base = nullptr;
+        // Free pages; the last entry is taken first. Filled in descending address order so the
+        // lowest page of a new chunk is handed out first.
+        void* freePages[kPagesPerChunk] = {};
+        std::size_t freeCount = 0;
+        // Links of the list of chunks that have a free page.
+        Chunk* nextWithFree = nullptr;
+        Chunk* previousWithFree = nullptr;
+        bool listed = false;
+    };
+
+    BindingPageSource() = default;
+    void ListChunk(Chunk& chunk) noexcept;
+    void UnlistChunk(Chunk& chunk) noexcept;
+
+    mutable std::mutex mutex_;
+    // Chunk records by base address. Chunks are 64 KiB aligned, so a page's chunk is found by
+    // masking its address.
+    std::unordered_map<std::uintptr_t, Chunk> chunks_;
+    Chunk* withFreePages_ = nullptr;
+    std::size_t pagesInUse_ = 0;
+};
+
+} // namespace Korvel

@@ -1,0 +1,913 @@
+#include "binding/binding_property.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <tuple>
+#include <utility>
+
+#include "binding/binding_visitor.h"
+#include "encoding/base64.h"
+
+namespace Korvel {
+
+namespace {
+
+constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
+                                      "string", "blob", "enum",   "collection", "structure"};
+
+// Element growth that Element() performs in one call: it may append at most this many "empty"
+// elements. An index further beyond the end is taken as bad input (it would make the tree
+// allocate and fill hundreds of megabytes for one write) and is refused like an index beyond the
+// collection limit.
+constexpr std::size_t kMaxElementGap = std::size_t{1} << 24;
+
+std::string_view UpToZero(std::string_view text) noexcept {
+    const auto zero = text.find('\0');
+    return zero == std::string_view::npos ? text : text.substr(0, zero);
+}
+
+bool IsContainer(BindingKind kind) noexcept {
+    return kind == BindingKind::Collection || kind == BindingKind::Structure;
+}
+
+template <typename T>
+using CountedVector = std::vector<T, BindingAllocator<T>>;
+
+} // namespace
+
+const char* KindName(BindingKind kind) noexcept {
+    const auto code = static_cast<std::size_t>(kind);
+    return code < std::size(kKindNames) ? kKindNames[code] : "";
+}
+
+// Destruction and copying of subtrees without recursion.
+struct BindingPropertyAccess {
+    // Chains container blocks awaiting release through their releaseLink; the low bit of a link
+    // tells a structure block from a collection block.
+    static void* Tag(BindingCollectionBlock* block) noexcept { return block; }
+    static void* Tag(BindingStructureBlock* block) noexcept {
+        return reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(block) | 1u);
+    }
+
+    static void Detach(BindingProperty& value, void*& head) noexcept {
+        if (value.kind_ == BindingKind::Collection) {
+            value.payload_.collection->releaseLink = head;
+            head = Tag(value.payload_.collection);
+        } else {
+            value.payload_.structure->releaseLink = head;
+            head = Tag(value.payload_.structure);
+        }
+        value.kind_ = BindingKind::Empty;
+        value.payload_.raw = 0;
+    }
+
+    static void ReleaseChild(BindingProperty& child, void*& head) noexcept {
+        if (IsContainer(child.kind_)) {
+            Detach(child, head);
+        } else if (child.kind_ != BindingKind::Empty) {
+            child.ReleaseContent();
+        }
+    }
+
+    static void ReleaseTree(BindingProperty& root) noexcept {
+        BindingValuePool* pool = root.pool_;
+        void* head = nullptr;
+        Detach(root, head);
+        while (head != nullptr) {
+            const auto link = reinterpret_cast<std::uintptr_t>(head);
+            if ((link & 1u) == 0) {
+                auto* block = static_cast<BindingCollectionBlock*>(head);
+                head = block->releaseLink;
+                for (std::uint32_t i = 0; i < block->size; ++i) {
+                    ReleaseChild(block->elements[i], head);
+                }
+                Free(block->elements);
+                pool->FreeBlock(block, sizeof(BindingCollectionBlock));
+            } else {
+                auto* block = reinterpret_cast<BindingStructureBlock*>(link & ~std::uintptr_t{1});
+                head = block->releaseLink;
+                for (auto& [name, value] : block->members) {
+                    ReleaseChild(value, head);
+                    pool->ReleaseInterned(name);
+                }
+                block->~BindingStructureBlock();
+                pool->FreeBlock(block, sizeof(BindingStructureBlock));
+            }
+        }
+    }
+
+    // Copies a leaf value (anything but a container) into `target`.
+    static void CopyLeaf(BindingProperty& target, const BindingProperty& source) {
+        switch (source.kind_) {
+        case BindingKind::Empty:
+            target.ReleaseContent();
+            break;
+        case BindingKind::Bool:
+        case BindingKind::Signed:
+        case BindingKind::Unsigned:
+        case BindingKind::Float:
+            target.ReleaseContent();
+            target.payload_.raw = source.payload_.raw;
+            target.kind_ = source.kind_;
+            break;
+        case BindingKind::String: {
+            const BindingInternedString* text = source.payload_.string;
+            if (text != &BindingInternedString::Empty()) {
+                BindingValuePool& pool = target.EnsurePool();
+                if (&pool == source.pool_) {
+                    pool.Retain(text);
+                } else {
+                    text = pool.Intern(text->View());
+                }
+            }
+            target.SetInterned(text);
+            break;
+        }
+        case BindingKind::Blob: {
+            const BindingBytes& bytes = *source.payload_.blob;
+            target.SetBlob(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
+            break;
+        }
+        case BindingKind::Enum:
+            target.SetEnum(*source.payload_.enumRecord);
+            break;
+        default:
+            break;
+        }
+    }
+
+    // Deep copy of a container `source` from another pool into `target`.
+    static void CopyTree(BindingProperty& target, const BindingProperty& source) {
+        struct Pending {
+            const BindingProperty* source;
+            BindingProperty* target;
+        };
+        CountedVector<Pending> stack;
+        stack.push_back({&source, &target});
+        while (!stack.empty()) {
+            const Pending item = stack.back();
+            stack.pop_back();
+            BindingProperty& into = *item.target;
+            const BindingProperty& from = *item.source;
+            if (from.kind_ == BindingKind::Collection) {
+                into.ReleaseContent();
+                into.MakeCollection();
+                const BindingCollectionBlock& elements = *from.payload_.collection;
+                if (!into.Reserve(elements.size)) {
+                    throw std::bad_alloc();
+                }
+                for (std::uint32_t i = 0; i < elements.size; ++i) {
+                    const BindingProperty& element = elements.elements[i];
+                    BindingProperty& copy = into.Append();
+                    if (IsContainer(element.kind_)) {
+                        stack.push_back({&element, &copy});
+                    } else {
+                        CopyLeaf(copy, element);
+                    }
+                }
+            } else {
+                into.ReleaseContent();
+                into.MakeStructure();
+                BindingMemberMap& members = into.payload_.structure->members;
+                BindingValuePool& pool = *into.pool_;
+                for (const auto& [name, value] : from.payload_.structure->members) {
+                    // Source members arrive in name order, so each goes at the end.
+                    const BindingInternedString* key = pool.Intern(name->View());
+                    BindingMemberMap::iterator at;
+                    try {
+                        at = members.emplace_hint(
+                            members.end(), std::piecewise_construct, std::forward_as_tuple(key),
+                            std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
+                    } catch (...) {
+                        pool.ReleaseInterned(key);
+                        throw;
+                    }
+                    if (IsContainer(value.kind_)) {
+                        stack.push_back({&value, &at->second});
+                    } else {
+                        CopyLeaf(at->second, value);
+                    }
+                }
+            }
+        }
+    }
+
+    // True when `inner` lies in the subtree of `outer` (outer itself included).
+    static bool Contains(const BindingProperty& outer, const BindingProperty* inner) {
+        CountedVector<const BindingProperty*> stack;
+        stack.push_back(&outer);
+        while (!stack.empty()) {
+            const BindingProperty* value = stack.back();
+            stack.pop_back();
+            if (value == inner) {
+                return true;
+            }
+            if (value->kind_ == BindingKind::Collection) {
+                const BindingCollectionBlock& block = *value->payload_.collection;
+                for (std::uint32_t i = 0; i < block.size; ++i) {
+                    stack.push_back(&block.elements[i]);
+                }
+            } else if (value->kind_ == BindingKind::Structure) {
+                for (const auto& member : value->payload_.structure->members) {
+                    stack.push_back(&member.second);
+                }
+            }
+        }
+        return false;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Construction, assignment, release
+
+BindingProperty::BindingProperty(const BindingProperty& other) {
+    CopyFrom(other);
+}
+
+BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
+    Take(other);
+}
+
+BindingProperty::~BindingProperty() {
+    ReleaseContent();
+    if (ownsPool_ && pool_ != nullptr) {
+        BindingValuePool::Destroy(pool_);
+    }
+}
+
+BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
+    CopyFrom(other);
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
+    Take(other);
+    return *this;
+}
+
+const BindingProperty& BindingProperty::EmptyValue() noexcept {
+    static const BindingProperty empty;
+    return empty;
+}
+
+BindingValuePool& BindingProperty::EnsurePool() {
+    if (pool_ == nullptr) {
+        pool_ = BindingValuePool::Create();
+    }
+    return *pool_;
+}
+
+void BindingProperty::ReleaseContent() noexcept {
+    switch (kind_) {
+    case BindingKind::String:
+        if (pool_ != nullptr) {
+            pool_->ReleaseInterned(payload_.string);
+        }
+        break;
+    case BindingKind::Blob:
+        payload_.blob->~BindingBytes();
+        pool_->FreeBlock(payload_.blob, sizeof(BindingBytes));
+        break;
+    case BindingKind::Enum:
+        pool_->FreeBlock(payload_.enumRecord, sizeof(BindingEnumRecord));
+        break;
+    case BindingKind::Collection:
+    case BindingKind::Structure:
+        BindingPropertyAccess::ReleaseTree(*this);
+        break;
+    default:
+        break;
+    }
+    kind_ = BindingKind::Empty;
+    payload_.raw = 0;
+}
+
+void BindingProperty::Clear() noexcept {
+    ReleaseContent();
+}
+
+void BindingProperty::SetInterned(const BindingInternedString* text) noexcept {
+    ReleaseContent();
+    payload_.string = text;
+    kind_ = BindingKind::String;
+}
+
+void BindingProperty::CopyFrom(const BindingProperty& source) {
+    if (&source == this) {
+        return;
+    }
+    if (!IsContainer(source.kind_)) {
+        BindingPropertyAccess::CopyLeaf(*this, source);
+        return;
+    }
+    if (pool_ != nullptr && pool_ == source.pool_) {
+        // Within one tree the target may lie inside the source or the other way round: copy
+        // through a separate tree first.
+        const BindingProperty copy(source);
+        BindingPropertyAccess::CopyTree(*this, copy);
+        return;
+    }
+    BindingPropertyAccess::CopyTree(*this, source);
+}
+
+void BindingProperty::Take(BindingProperty& source) {
+    if (&source == this) {
+        return;
+    }
+    if (ownsPool_ && source.ownsPool_) {
+        std::swap(payload_, source.payload_);
+        std::swap(pool_, source.pool_);
+        std::swap(kind_, source.kind_);
+        source.ReleaseContent();
+        return;
+    }
+    if (pool_ != nullptr && pool_ == source.pool_) {
+        if (BindingPropertyAccess::Contains(source, this)) {
+            return; // a value cannot move into a place inside itself
+        }
+        BindingProperty moved(source);
+        source.ReleaseContent();
+        CopyFrom(moved);
+        return;
+    }
+    CopyFrom(source);
+    source.ReleaseContent();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Setters
+
+void BindingProperty::SetBool(bool value) noexcept {
+    ReleaseContent();
+    payload_.raw = 0;
+    payload_.boolean = value;
+    kind_ = BindingKind::Bool;
+}
+
+void BindingProperty::SetSigned(std::int64_t value) noexcept {
+    ReleaseContent();
+    payload_.signedValue = value;
+    kind_ = BindingKind::Signed;
+}
+
+void BindingProperty::SetUnsigned(std::uint64_t value) noexcept {
+    ReleaseContent();
+    payload_.unsignedValue = value;
+    kind_ = BindingKind::Unsigned;
+}
+
+void BindingProperty::SetFloat(double value) noexcept {
+    ReleaseContent();
+    payload_.floatValue = value;
+    kind_ = BindingKind::Float;
+}
+
+void BindingProperty::SetString(const char* text) {
+    SetString(std::string_view(text != nullptr ? text : ""));
+}
+
+void BindingProperty::SetString(std::string_view text) {
+    text = UpToZero(text);
+    if (text.empty()) {
+        SetInterned(&BindingInternedString::Empty());
+        return;
+    }
+    // Intern before releasing: the text may be this value's own.
+    SetInterned(EnsurePool().Intern(text));
+}
+
+void BindingProperty::SetBlob(std::span<const std::uint8_t> bytes) {
+    BindingValuePool& pool = EnsurePool();
+    void* block = pool.AllocateBlock(sizeof(BindingBytes));
+    BindingBytes* blob = nullptr;
+    try {
+        blob = new (block) BindingBytes(bytes.begin(), bytes.end());
+    } catch (...) {
+        pool.FreeBlock(block, sizeof(BindingBytes));
+        throw;
+    }
+    ReleaseContent();
+    payload_.blob = blob;
+    kind_ = BindingKind::Blob;
+}
+
+void BindingProperty::SetBlob(const std::vector<std::uint8_t>& bytes) {
+    SetBlob(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
+}
+
+void BindingProperty::SetBlob(BindingBytes&& bytes) {
+    BindingValuePool& pool = EnsurePool();
+    void* block = pool.AllocateBlock(sizeof(BindingBytes));
+    auto* blob = new (block) BindingBytes(std::move(bytes));
+    ReleaseContent();
+    payload_.blob = blob;
+    kind_ = BindingKind::Blob;
+}
+
+void BindingProperty::SetEnum(const BindingEnumRecord& value) {
+    BindingValuePool& pool = EnsurePool();
+    auto* record = new (pool.AllocateBlock(sizeof(BindingEnumRecord))) BindingEnumRecord(value);
+    ReleaseContent();
+    payload_.enumRecord = record;
+    kind_ = BindingKind::Enum;
+}
+
+void BindingProperty::SetEnum(std::int32_t value, const StaticTypeId& type) {
+    SetEnum(BindingEnumRecord{value, &type});
+}
+
+BindingProperty& BindingProperty::operator=(bool value) noexcept {
+    SetBool(value);
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(double value) noexcept {
+    SetFloat(value);
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(const char* text) {
+    SetString(text);
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(std::string_view text) {
+    SetString(text);
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(const std::string& text) {
+    SetString(std::string_view(text));
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(const BindingEnumRecord& value) {
+    SetEnum(value);
+    return *this;
+}
+
+void BindingProperty::MakeCollection() {
+    if (kind_ == BindingKind::Collection) {
+        return;
+    }
+    BindingValuePool& pool = EnsurePool();
+    auto* block = new (pool.AllocateBlock(sizeof(BindingCollectionBlock)))
+        BindingCollectionBlock{nullptr, 0, 0, nullptr};
+    ReleaseContent();
+    payload_.collection = block;
+    kind_ = BindingKind::Collection;
+}
+
+void BindingProperty::MakeStructure() {
+    if (kind_ == BindingKind::Structure) {
+        return;
+    }
+    BindingValuePool& pool = EnsurePool();
+    void* memory = pool.AllocateBlock(sizeof(BindingStructureBlock));
+    auto* block = new (memory) BindingStructureBlock{
+        BindingMemberMap(BindingNameOrder{}, BindingMemberMap::allocator_type(&pool)), nullptr};
+    ReleaseContent();
+    payload_.structure = block;
+    kind_ = BindingKind::Structure;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Read access
+
+std::size_t BindingProperty::Size() const noexcept {
+    switch (kind_) {
+    case BindingKind::Empty:
+        return 0;
+    case BindingKind::String:
+        return payload_.string->length;
+    case BindingKind::Blob:
+        return payload_.blob->size();
+    case BindingKind::Collection:
+        return payload_.collection->size;
+    case BindingKind::Structure:
+        return payload_.structure->members.size();
+    default:
+        return 1;
+    }
+}
+
+bool BindingProperty::GetBool(bool defaultValue) const noexcept {
+    return kind_ == BindingKind::Bool ? payload_.boolean : defaultValue;
+}
+
+std::int64_t BindingProperty::GetSigned(std::int64_t defaultValue) const noexcept {
+    return kind_ == BindingKind::Signed ? payload_.signedValue : defaultValue;
+}
+
+std::uint64_t BindingProperty::GetUnsigned(std::uint64_t defaultValue) const noexcept {
+    return kind_ == BindingKind::Unsigned ? payload_.unsignedValue : defaultValue;
+}
+
+double BindingProperty::GetFloat(double defaultValue) const noexcept {
+    return kind_ == BindingKind::Float ? payload_.floatValue : defaultValue;
+}
+
+std::string_view BindingProperty::GetString(std::string_view defaultValue) const noexcept {
+    return kind_ == BindingKind::String ? payload_.string->View() : defaultValue;
+}
+
+const char* BindingProperty::GetCString(const char* defaultValue) const noexcept {
+    return kind_ == BindingKind::String ? payload_.string->Text() : defaultValue;
+}
+
+std::span<const std::uint8_t>
+BindingProperty::GetBlob(std::span<const std::uint8_t> defaultValue) const noexcept {
+    if (kind_ != BindingKind::Blob) {
+        return defaultValue;
+    }
+    return {payload_.blob->data(), payload_.blob->size()};
+}
+
+BindingEnumRecord BindingProperty::GetEnum(BindingEnumRecord defaultValue) const noexcept {
+    return kind_ == BindingKind::Enum ? *payload_.enumRecord : defaultValue;
+}
+
+const BindingInternedString* BindingProperty::InternedString() const noexcept {
+    return kind_ == BindingKind::String ? payload_.string : nullptr;
+}
+
+const BindingProperty* BindingProperty::FindMember(std::string_view name) const noexcept {
+    if (kind_ != BindingKind::Structure) {
+        return nullptr;
+    }
+    const BindingMemberMap& members = payload_.structure->members;
+    const auto found = members.find(UpToZero(name));
+    return found == members.end() ? nullptr : &found->second;
+}
+
+const BindingProperty& BindingProperty::Member(std::string_view name) const noexcept {
+    const BindingProperty* member = FindMember(name);
+    return member != nullptr ? *member : EmptyValue();
+}
+
+bool BindingProperty::HasMember(std::string_view name) const noexcept {
+    return FindMember(name) != nullptr;
+}
+
+const BindingProperty& BindingProperty::Element(std::size_t index) const noexcept {
+    if (kind_ != BindingKind::Collection || index >= payload_.collection->size) {
+        return EmptyValue();
+    }
+    return payload_.collection->elements[index];
+}
+
+std::span<const BindingProperty> BindingProperty::Elements() const noexcept {
+    if (kind_ != BindingKind::Collection) {
+        return {};
+    }
+    return {payload_.collection->elements, payload_.collection->size};
+}
+
+std::span<BindingProperty> BindingProperty::Elements() noexcept {
+    if (kind_ != BindingKind::Collection) {
+        return {};
+    }
+    return {payload_.collection->elements, payload_.collection->size};
+}
+
+BindingMemberRange<true> BindingProperty::Members() const noexcept {
+    if (kind_ != BindingKind::Structure) {
+        return {};
+    }
+    const BindingMemberMap& members = payload_.structure->members;
+    return {members.begin(), members.end(), members.size()};
+}
+
+BindingMemberRange<false> BindingProperty::Members() noexcept {
+    if (kind_ != BindingKind::Structure) {
+        return {};
+    }
+    BindingMemberMap& members = payload_.structure->members;
+    return {members.begin(), members.end(), members.size()};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Write access
+
+BindingProperty& BindingProperty::Member(std::string_view name) {
+    name = UpToZero(name);
+    MakeStructure();
+    BindingMemberMap& members = payload_.structure->members;
+    auto at = members.lower_bound(name);
+    if (at != members.end() && at->first->View() == name) {
+        return at->second;
+    }
+    BindingValuePool& pool = *pool_;
+    const BindingInternedString* key = pool.Intern(name);
+    try {
+        at = members.emplace_hint(at, std::piecewise_construct, std::forward_as_tuple(key),
+                                  std::forward_as_tuple(ChildOf{&pool}));
+    } catch (...) {
+        pool.ReleaseInterned(key);
+        throw;
+    }
+    return at->second;
+}
+
+bool BindingProperty::RemoveMember(std::string_view name) noexcept {
+    if (kind_ != BindingKind::Structure) {
+        return false;
+    }
+    BindingMemberMap& members = payload_.structure->members;
+    const auto found = members.find(UpToZero(name));
+    if (found == members.end()) {
+        return false;
+    }
+    const BindingInternedString* key = found->first;
+    found->second.ReleaseContent();
+    members.erase(found);
+    pool_->ReleaseInterned(key);
+    return true;
+}
+
+bool BindingProperty::GrowCollection(std::size_t count) {
+    BindingCollectionBlock& block = *payload_.collection;
+    if (count > block.capacity) {
+        std::size_t capacity = block.capacity < 4 ? 4 : std::size_t{block.capacity} * 2;
+        if (capacity < count) {
+            capacity = count;
+        }
+        if (capacity > kMaxElements) {
+            capacity = kMaxElements;
+        }
+        // Elements hold no pointers into themselves, so the array may move bytewise.
+        void* grown = Reallocate(block.elements, capacity * sizeof(BindingProperty));
+        if (grown == nullptr) {
+            return false;
+        }
+        block.elements = static_cast<BindingProperty*>(grown);
+        block.capacity = static_cast<std::uint32_t>(capacity);
+    }
+    for (std::size_t i = block.size; i < count; ++i) {
+        new (&block.elements[i]) BindingProperty(ChildOf{pool_});
+    }
+    if (count > block.size) {
+        block.size = static_cast<std::uint32_t>(count);
+    }
+    return true;
+}
+
+BindingProperty& BindingProperty::Element(std::size_t index) {
+    MakeCollection();
+    BindingCollectionBlock& block = *payload_.collection;
+    if (index < block.size) {
+        return block.elements[index];
+    }
+    if (index >= kMaxElements || index - block.size >= kMaxElementGap ||
+        !GrowCollection(index + 1)) {
+        return pool_->Discard();
+    }
+    return payload_.collection->elements[index];
+}
+
+BindingProperty& BindingProperty::Append() {
+    MakeCollection();
+    const std::size_t size = payload_.collection->size;
+    if (size >= kMaxElements || !GrowCollection(size + 1)) {
+        return pool_->Discard();
+    }
+    return payload_.collection->elements[size];
+}
+
+bool BindingProperty::Reserve(std::size_t count) {
+    if (count > kMaxElements) {
+        throw std::length_error("BindingProperty::Reserve: element count above the limit");
+    }
+    if (kind_ != BindingKind::Collection) {
+        return true;
+    }
+    BindingCollectionBlock& block = *payload_.collection;
+    if (count <= block.capacity) {
+        return true;
+    }
+    void* grown = Reallocate(block.elements, count * sizeof(BindingProperty));
+    if (grown == nullptr) {
+        return false;
+    }
+    block.elements = static_cast<BindingProperty*>(grown);
+    block.capacity = static_cast<std::uint32_t>(count);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+bool BindingProperty::IsDefault() const noexcept {
+    switch (kind_) {
+    case BindingKind::Empty:
+        return true;
+    case BindingKind::Bool:
+        return !payload_.boolean;
+    case BindingKind::Signed:
+        return payload_.signedValue == 0;
+    case BindingKind::Unsigned:
+        return payload_.unsignedValue == 0;
+    case BindingKind::Float:
+        return payload_.floatValue == 0.0;
+    case BindingKind::Enum:
+        return payload_.enumRecord->value == 0;
+    case BindingKind::String:
+    case BindingKind::Blob:
+    case BindingKind::Collection:
+    case BindingKind::Structure:
+        return Size() == 0;
+    }
+    return false;
+}
+
+std::string BindingProperty::ToString() const {
+    switch (kind_) {
+    case BindingKind::Bool:
+        return payload_.boolean ? "true" : "false";
+    case BindingKind::Signed:
+        return std::to_string(payload_.signedValue);
+    case BindingKind::Unsigned:
+        return std::to_string(payload_.unsignedValue);
+    case BindingKind::Float: {
+        const int length = std::snprintf(nullptr, 0, "%f", payload_.floatValue);
+        if (length <= 0) {
+            return {};
+        }
+        std::string text(static_cast<std::size_t>(length), '\0');
+        std::snprintf(text.data(), text.size() + 1, "%f", payload_.floatValue);
+        return text;
+    }
+    case BindingKind::String:
+        return std::string(payload_.string->View());
+    case BindingKind::Blob:
+        return Base64Encode(payload_.blob->data(), payload_.blob->size());
+    case BindingKind::Enum:
+        return std::to_string(payload_.enumRecord->value);
+    default:
+        return {};
+    }
+}
+
+bool BindingProperty::Equals(const BindingProperty& other) const noexcept {
+    struct Pair {
+        const BindingProperty* a;
+        const BindingProperty* b;
+    };
+    // Compares leaves at once and queues container pairs; the queue lives on the heap.
+    auto sameLeaf = [](const BindingProperty& a, const BindingProperty& b) {
+        switch (a.kind_) {
+        case BindingKind::Empty:
+            return true;
+        case BindingKind::Bool:
+            return a.payload_.boolean == b.payload_.boolean;
+        case BindingKind::Signed:
+        case BindingKind::Unsigned:
+            return a.payload_.raw == b.payload_.raw;
+        case BindingKind::Float:
+            return a.payload_.floatValue == b.payload_.floatValue;
+        case BindingKind::String:
+            return a.payload_.string->View() == b.payload_.string->View();
+        case BindingKind::Blob:
+            return *a.payload_.blob == *b.payload_.blob;
+        case BindingKind::Enum:
+            return a.payload_.enumRecord->value == b.payload_.enumRecord->value &&
+                   (a.payload_.enumRecord->type == b.payload_.enumRecord->type ||
+                    (a.payload_.enumRecord->type != nullptr &&
+                     b.payload_.enumRecord->type != nullptr &&
+                     a.payload_.enumRecord->type->hash == b.payload_.enumRecord->type->hash));
+        default:
+            return true;
+        }
+    };
+    try {
+        CountedVector<Pair> stack;
+        stack.push_back({this, &other});
+        while (!stack.empty()) {
+            const Pair pair = stack.back();
+            stack.pop_back();
+            if (pair.a->kind_ != pair.b->kind_) {
+                return false;
+            }
+            if (pair.a->kind_ == BindingKind::Collection) {
+                const BindingCollectionBlock& a = *pair.a->payload_.collection;
+                const BindingCollectionBlock& b = *pair.b->payload_.collection;
+                if (a.size != b.size) {
+                    return false;
+                }
+                for (std::uint32_t i = 0; i < a.size; ++i) {
+                    stack.push_back({&a.elements[i], &b.elements[i]});
+                }
+            } else if (pair.a->kind_ == BindingKind::Structure) {
+                const BindingMemberMap& a = pair.a->payload_.structure->members;
+                const BindingMemberMap& b = pair.b->payload_.structure->members;
+                if (a.size() != b.size()) {
+                    return false;
+                }
+                for (auto left = a.begin(), right = b.begin(); left != a.end(); ++left, ++right) {
+                    if (left->first->View() != right->first->View()) {
+                        return false;
+                    }
+                    stack.push_back({&left->second, &right->second});
+                }
+            } else if (!sameLeaf(*pair.a, *pair.b)) {
+                return false;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void BindingProperty::Accept(BindingVisitor& visitor) const {
+    struct Frame {
+        const BindingProperty* container;
+        std::size_t index;
+        BindingMemberMap::const_iterator member;
+        bool inChild;
+    };
+    CountedVector<Frame> stack;
+    // Emits a leaf, or opens a container and pushes its frame.
+    auto enter = [&](const BindingProperty& value) {
+        switch (value.kind_) {
+        case BindingKind::Empty:
+            visitor.Null();
+            break;
+        case BindingKind::Bool:
+            visitor.Bool(value.payload_.boolean);
+            break;
+        case BindingKind::Signed:
+            visitor.Int64(value.payload_.signedValue);
+            break;
+        case BindingKind::Unsigned:
+            visitor.Uint64(value.payload_.unsignedValue);
+            break;
+        case BindingKind::Float:
+            visitor.Double(value.payload_.floatValue);
+            break;
+        case BindingKind::String:
+            visitor.String(value.payload_.string->View());
+            break;
+        case BindingKind::Blob:
+            visitor.Blob({value.payload_.blob->data(), value.payload_.blob->size()});
+            break;
+        case BindingKind::Enum:
+            visitor.Enum(*value.payload_.enumRecord);
+            break;
+        case BindingKind::Collection:
+            visitor.StartArray(value.payload_.collection->size);
+            stack.push_back({&value, 0, {}, false});
+            break;
+        case BindingKind::Structure:
+            visitor.StartObject(value.payload_.structure->members.size());
+            stack.push_back({&value, 0, value.payload_.structure->members.begin(), false});
+            break;
+        default:
+            visitor.Null();
+            break;
+        }
+    };
+    enter(*this);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const BindingProperty& container = *frame.container;
+        if (container.kind_ == BindingKind::Collection) {
+            const BindingCollectionBlock& block = *container.payload_.collection;
+            if (frame.inChild) {
+                visitor.EndElement(frame.index);
+                ++frame.index;
+                frame.inChild = false;
+            }
+            if (frame.index < block.size) {
+                frame.inChild = true;
+                const std::size_t index = frame.index;
+                visitor.BeginElement(index);
+                enter(block.elements[index]); // may push: `frame` is not used afterwards
+            } else {
+                stack.pop_back();
+                visitor.EndArray();
+            }
+        } else {
+            const BindingMemberMap& members = container.payload_.structure->members;
+            if (frame.inChild) {
+                visitor.EndMember(frame.member->first->View());
+                ++frame.member;
+                frame.inChild = false;
+            }
+            if (frame.member != members.end()) {
+                frame.inChild = true;
+                const auto member = frame.member;
+                visitor.Key(member->first->View());
+                enter(member->second);
+            } else {
+                stack.pop_back();
+                visitor.EndObject();
+            }
+        }
+    }
+}
+
+} // namespace Korvel

@@ -1,0 +1,442 @@
+#include "binding/binding_value_pool.h"
+
+#include <cstring>
+#include <new>
+
+#include "binding/binding_page_source.h"
+#include "binding/binding_property.h"
+#include "binding/static_type_id.h"
+#include "diagnostics/allocation.h"
+
+namespace Korvel {
+
+// Page header, the first 16 bytes of every page (the bin's inline 144-byte page and the 4096-byte
+// pages of the page source).
+//
+// A header with two pointer links and three 16-bit fields needs 22 bytes on a 64-bit build, more
+// than the 16 bytes that the block numbering reserves. The header is therefore packed into two
+// 64-bit words, the same in the 32-bit and the 64-bit build:
+//   word 0: bits 12..63 the link to the next page, bits 0..11 the number of blocks in use;
+//   word 1: bits 12..63 the link to the previous page, bits 0..10 the index of the first free
+//           block (0 when the page is full), bit 11 set for a 4096-byte page.
+// A link is the page's address, which for a page of the page source is a multiple of 4096 and so
+// leaves the low 12 bits free; the bin's own inline page (which is only 16-byte aligned) is
+// written as the value 0x1000, which never is a page address because page addresses are multiples
+// of the 64 KiB chunk alignment; 0 means no page. Links only ever point at pages of the same bin,
+// so the inline page they mean is unambiguous. Counts fit: at most 1020 blocks per page and block
+// indices below 1024.
+struct BindingValuePool::PageHeader {
+    static constexpr std::uint64_t kLowMask = 0xFFF;
+    static constexpr std::uint64_t kInlineLink = 0x1000;
+    static constexpr std::uint64_t kFreeMask = 0x7FF;
+    static constexpr std::uint64_t kLargeBit = 0x800;
+
+    std::uint64_t nextAndInUse;
+    std::uint64_t previousAndFree;
+
+    static std::uint64_t Encode(PageHeader* page, Bin& bin) noexcept {
+        if (page == nullptr) {
+            return 0;
+        }
+        if (static_cast<void*>(page) == static_cast<void*>(bin.inlinePage)) {
+            return kInlineLink;
+        }
+        return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(page));
+    }
+    static PageHeader* Decode(std::uint64_t link, Bin& bin) noexcept {
+        link &= ~kLowMask;
+        if (link == 0) {
+            return nullptr;
+        }
+        if (link == kInlineLink) {
+            return reinterpret_cast<PageHeader*>(bin.inlinePage);
+        }
+        return reinterpret_cast<PageHeader*>(static_cast<std::uintptr_t>(link));
+    }
+
+    PageHeader* Next(Bin& bin) const noexcept { return Decode(nextAndInUse, bin); }
+    PageHeader* Previous(Bin& bin) const noexcept { return Decode(previousAndFree, bin); }
+    void SetNext(PageHeader* page, Bin& bin) noexcept {
+        nextAndInUse = Encode(page, bin) | (nextAndInUse & kLowMask);
+    }
+    void SetPrevious(PageHeader* page, Bin& bin) noexcept {
+        previousAndFree = Encode(page, bin) | (previousAndFree & kLowMask);
+    }
+    std::size_t InUse() const noexcept { return static_cast<std::size_t>(nextAndInUse & kLowMask); }
+    void SetInUse(std::size_t count) noexcept {
+        nextAndInUse = (nextAndInUse & ~kLowMask) | (static_cast<std::uint64_t>(count) & kLowMask);
+    }
+    std::size_t FirstFree() const noexcept {
+        return static_cast<std::size_t>(previousAndFree & kFreeMask);
+    }
+    void SetFirstFree(std::size_t index) noexcept {
+        previousAndFree =
+            (previousAndFree & ~kFreeMask) | (static_cast<std::uint64_t>(index) & kFreeMask);
+    }
+    std::size_t PageSize() const noexcept {
+        return (previousAndFree & kLargeBit) != 0 ? kPageSize : kInlinePageSize;
+    }
+};
+
+static_assert(sizeof(std::uint64_t) * 2 == BindingValuePool::kPageHeaderSize);
+
+namespace {
+
+// The shared empty string: a header followed by its terminator.
+struct EmptyString {
+    BindingInternedString header;
+    char text[8];
+};
+constinit const EmptyString kEmptyString = {{nullptr, kBindingHashBasis, 0, 0}, {}};
+
+std::size_t RoundToGranularity(std::size_t size) noexcept {
+    if (size == 0) {
+        size = 1;
+    }
+    return (size + BindingValuePool::kBlockGranularity - 1) &
+           ~(BindingValuePool::kBlockGranularity - 1);
+}
+
+std::uint16_t ReadIndex(const unsigned char* block) noexcept {
+    std::uint16_t index;
+    std::memcpy(&index, block, sizeof index);
+    return index;
+}
+
+void WriteIndex(unsigned char* block, std::size_t index) noexcept {
+    const auto value = static_cast<std::uint16_t>(index);
+    std::memcpy(block, &value, sizeof value);
+}
+
+std::size_t InternedBlockSize(std::size_t length) noexcept {
+    const std::size_t raw = sizeof(BindingInternedString) + length + 1;
+    constexpr std::size_t align = alignof(BindingInternedString);
+    return (raw + align - 1) & ~(align - 1);
+}
+
+} // namespace
+
+const BindingInternedString& BindingInternedString::Empty() noexcept {
+    return kEmptyString.header;
+}
+
+BindingValuePool* BindingValuePool::Create() {
+    void* memory = Allocate(sizeof(BindingValuePool));
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    return new (memory) BindingValuePool();
+}
+
+void BindingValuePool::Destroy(BindingValuePool* pool) noexcept {
+    if (pool == nullptr) {
+        return;
+    }
+    pool->~BindingValuePool();
+    Free(pool);
+}
+
+BindingValuePool::BindingValuePool() noexcept {
+    for (Bin& bin : bins_) {
+        bin.firstPage = nullptr;
+    }
+}
+
+BindingValuePool::~BindingValuePool() {
+    if (discard_ != nullptr) {
+        discard_->~BindingProperty();
+        FreeBlock(discard_, sizeof(BindingProperty));
+        discard_ = nullptr;
+    }
+    // Every value of the tree has been released, so every 4096-byte page has gone back already.
+    // Pages still linked (only possible if a value was never released) are returned here, so the
+    // chunk can still be given back.
+    for (std::size_t i = 0; i < kBinCount; ++i) {
+        Bin& bin = bins_[i];
+        PageHeader* page = bin.firstPage;
+        while (page != nullptr) {
+            PageHeader* next = page->Next(bin);
+            if (page->PageSize() == kPageSize) {
+                BindingPageSource::Instance().ReturnPage(page);
+            }
+            page = next;
+        }
+        bin.firstPage = nullptr;
+    }
+    if (internBuckets_ != nullptr) {
+        // Entries still present belong to values that were never released; free their blocks'
+        // large copies (pool blocks go with the pages).
+        for (std::size_t b = 0; b < internBucketCount_; ++b) {
+            BindingInternedString* entry = internBuckets_[b];
+            while (entry != nullptr) {
+                BindingInternedString* next = entry->next;
+                if (InternedBlockSize(entry->length) > kMaxBlockSize) {
+                    Free(entry);
+                }
+                entry = next;
+            }
+        }
+        Free(internBuckets_);
+    }
+}
+
+BindingValuePool::Bin& BindingValuePool::BinFor(std::size_t roundedSize) noexcept {
+    const std::size_t index = roundedSize / kBlockGranularity - 1;
+    Bin& bin = bins_[index];
+    const std::uint32_t bit = 1u << index;
+    if ((formattedBins_ & bit) == 0) {
+        formattedBins_ |= bit;
+        FormatPage(bin.inlinePage, kInlinePageSize, roundedSize, true);
+        bin.firstPage = reinterpret_cast<PageHeader*>(bin.inlinePage);
+    }
+    return bin;
+}
+
+void BindingValuePool::FormatPage(unsigned char* page, std::size_t pageSize, std::size_t blockSize,
+                                  bool isInline) noexcept {
+    auto* header = reinterpret_cast<PageHeader*>(page);
+    header->nextAndInUse = 0;
+    header->previousAndFree = isInline ? 0 : PageHeader::kLargeBit;
+    const std::size_t first = (blockSize + kPageHeaderSize - 1) / blockSize;
+    const std::size_t last = pageSize / blockSize - 1;
+    for (std::size_t index = first; index < last; ++index) {
+        WriteIndex(page + index * blockSize, index + 1);
+    }
+    WriteIndex(page + last * blockSize, 0);
+    header->SetFirstFree(first);
+}
+
+void* BindingValuePool::AllocateBlock(std::size_t size) {
+    const std::size_t rounded = RoundToGranularity(size);
+    if (rounded > kMaxBlockSize) {
+        void* block = Allocate(rounded);
+        if (block == nullptr) {
+            throw std::bad_alloc();
+        }
+        return block;
+    }
+    Bin& bin = BinFor(rounded);
+    if (bin.firstPage == nullptr) {
+        auto* page = static_cast<unsigned char*>(BindingPageSource::Instance().TakePage());
+        if (page == nullptr) {
+            throw std::bad_alloc();
+        }
+        ++pagesHeld_;
+        FormatPage(page, kPageSize, rounded, false);
+        bin.firstPage = reinterpret_cast<PageHeader*>(page);
+    }
+    PageHeader* page = bin.firstPage;
+    auto* base = reinterpret_cast<unsigned char*>(page);
+    unsigned char* block = base + page->FirstFree() * rounded;
+    const std::size_t next = ReadIndex(block);
+    page->SetFirstFree(next);
+    page->SetInUse(page->InUse() + 1);
+    if (next == 0) {
+        // Full: unlink it; the next page with a free block (if any) becomes the first.
+        PageHeader* following = page->Next(bin);
+        bin.firstPage = following;
+        if (following != nullptr) {
+            following->SetPrevious(nullptr, bin);
+        }
+        page->SetNext(nullptr, bin);
+    }
+    return block;
+}
+
+void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
+    if (block == nullptr) {
+        return;
+    }
+    const std::size_t rounded = RoundToGranularity(size);
+    if (rounded > kMaxBlockSize) {
+        Free(block);
+        return;
+    }
+    Bin& bin = BinFor(rounded);
+    auto* bytes = static_cast<unsigned char*>(block);
+    const bool isInline = bytes >= bin.inlinePage && bytes < bin.inlinePage + kInlinePageSize;
+    unsigned char* base =
+        isInline ? bin.inlinePage
+                 : reinterpret_cast<unsigned char*>(reinterpret_cast<std::uintptr_t>(bytes) &
+                                                    ~(std::uintptr_t{kPageSize} - 1));
+    auto* page = reinterpret_cast<PageHeader*>(base);
+    if (page->FirstFree() == 0) {
+        // It was full and unlinked: link it at the front.
+        page->SetPrevious(nullptr, bin);
+        page->SetNext(bin.firstPage, bin);
+        if (bin.firstPage != nullptr) {
+            bin.firstPage->SetPrevious(page, bin);
+        }
+        bin.firstPage = page;
+    }
+    WriteIndex(bytes, page->FirstFree());
+    page->SetFirstFree(static_cast<std::size_t>(bytes - base) / rounded);
+    page->SetInUse(page->InUse() - 1);
+    if (page->InUse() == 0 && !isInline) {
+        PageHeader* previous = page->Previous(bin);
+        PageHeader* next = page->Next(bin);
+        if (previous != nullptr) {
+            previous->SetNext(next, bin);
+        } else {
+            bin.firstPage = next;
+        }
+        if (next != nullptr) {
+            next->SetPrevious(previous, bin);
+        }
+        --pagesHeld_;
+        BindingPageSource::Instance().ReturnPage(page);
+    }
+}
+
+BindingValuePool::BlockPosition BindingValuePool::Locate(const void* block,
+                                                         std::size_t size) const noexcept {
+    const std::size_t rounded = RoundToGranularity(size);
+    const auto* bytes = static_cast<const unsigned char*>(block);
+    if (rounded <= kMaxBlockSize) {
+        const Bin& bin = bins_[rounded / kBlockGranularity - 1];
+        if (bytes >= bin.inlinePage && bytes < bin.inlinePage + kInlinePageSize) {
+            return {bin.inlinePage, kInlinePageSize,
+                    static_cast<std::size_t>(bytes - bin.inlinePage) / rounded};
+        }
+    }
+    const auto* base = reinterpret_cast<const unsigned char*>(
+        reinterpret_cast<std::uintptr_t>(bytes) & ~(std::uintptr_t{kPageSize} - 1));
+    return {base, kPageSize, static_cast<std::size_t>(bytes - base) / rounded};
+}
+
+const void* BindingValuePool::FirstPage(std::size_t size) const noexcept {
+    const std::size_t rounded = RoundToGranularity(size);
+    if (rounded > kMaxBlockSize) {
+        return nullptr;
+    }
+    const std::size_t index = rounded / kBlockGranularity - 1;
+    if ((formattedBins_ & (1u << index)) == 0) {
+        return bins_[index].inlinePage;
+    }
+    return bins_[index].firstPage;
+}
+
+const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    if (text.empty()) {
+        return &BindingInternedString::Empty();
+    }
+    const std::uint32_t hash = BindingHashBytes(text);
+    if (internBuckets_ != nullptr) {
+        for (BindingInternedString* entry = internBuckets_[hash & (internBucketCount_ - 1)];
+             entry != nullptr; entry = entry->next) {
+            if (entry->hash == hash && entry->length == text.size() &&
+                std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
+                ++entry->references;
+                return entry;
+            }
+        }
+    } else {
+        auto* buckets = static_cast<BindingInternedString**>(
+            Allocate(kInitialInternBuckets * sizeof(BindingInternedString*)));
+        if (buckets == nullptr) {
+            throw std::bad_alloc();
+        }
+        std::memset(buckets, 0, kInitialInternBuckets * sizeof(BindingInternedString*));
+        internBuckets_ = buckets;
+        internBucketCount_ = kInitialInternBuckets;
+    }
+    if (text.size() > 0xFFFFFFF0u) {
+        throw std::bad_alloc();
+    }
+    auto* entry =
+        static_cast<BindingInternedString*>(AllocateBlock(InternedBlockSize(text.size())));
+    entry->hash = hash;
+    entry->references = 1;
+    entry->length = static_cast<std::uint32_t>(text.size());
+    auto* copy = reinterpret_cast<char*>(entry + 1);
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    BindingInternedString*& head = internBuckets_[hash & (internBucketCount_ - 1)];
+    entry->next = head;
+    head = entry;
+    ++internCount_;
+    if (internCount_ > internBucketCount_) {
+        GrowInternTable();
+    }
+    return entry;
+}
+
+void BindingValuePool::GrowInternTable() noexcept {
+    const std::size_t count = internBucketCount_ * 2;
+    auto* buckets =
+        static_cast<BindingInternedString**>(Allocate(count * sizeof(BindingInternedString*)));
+    if (buckets == nullptr) {
+        return; // keep the denser table; lookups stay correct
+    }
+    std::memset(buckets, 0, count * sizeof(BindingInternedString*));
+    for (std::size_t b = 0; b < internBucketCount_; ++b) {
+        BindingInternedString* entry = internBuckets_[b];
+        while (entry != nullptr) {
+            BindingInternedString* next = entry->next;
+            BindingInternedString*& head = buckets[entry->hash & (count - 1)];
+            entry->next = head;
+            head = entry;
+            entry = next;
+        }
+    }
+    Free(internBuckets_);
+    internBuckets_ = buckets;
+    internBucketCount_ = count;
+}
+
+void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexcept {
+    if (text == nullptr || text == &BindingInternedString::Empty() || internBuckets_ == nullptr) {
+        return;
+    }
+    auto* entry = const_cast<BindingInternedString*>(text);
+    if (--entry->references != 0) {
+        return;
+    }
+    BindingInternedString** link = &internBuckets_[entry->hash & (internBucketCount_ - 1)];
+    while (*link != nullptr && *link != entry) {
+        link = &(*link)->next;
+    }
+    if (*link == entry) {
+        *link = entry->next;
+        --internCount_;
+    }
+    FreeBlock(entry, InternedBlockSize(entry->length));
+}
+
+const BindingInternedString* BindingValuePool::FindInterned(std::string_view text) const noexcept {
+    text = text.substr(0, text.find('\0'));
+    if (text.empty()) {
+        return &BindingInternedString::Empty();
+    }
+    if (internBuckets_ == nullptr) {
+        return nullptr;
+    }
+    const std::uint32_t hash = BindingHashBytes(text);
+    for (const BindingInternedString* entry = internBuckets_[hash & (internBucketCount_ - 1)];
+         entry != nullptr; entry = entry->next) {
+        if (entry->hash == hash && entry->length == text.size() &&
+            std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+void BindingValuePool::Retain(const BindingInternedString* text) noexcept {
+    if (text != nullptr && text != &BindingInternedString::Empty()) {
+        ++const_cast<BindingInternedString*>(text)->references;
+    }
+}
+
+BindingProperty& BindingValuePool::Discard() {
+    if (discard_ == nullptr) {
+        void* block = AllocateBlock(sizeof(BindingProperty));
+        discard_ = new (block) BindingProperty(BindingProperty::ChildOf{this});
+    } else {
+        discard_->Clear();
+    }
+    return *discard_;
+}
+
+} // namespace Korvel

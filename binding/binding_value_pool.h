@@ -1,0 +1,112 @@
+#pragma once
+
+// Storage of one value tree: interned strings with reference counts and small fixed-size blocks
+// (blob headers, enum records, collection and structure headers, structure nodes) served from
+// per-size free lists. A pool belongs to the root of its tree; its 4096-byte pages come from the
+// process-wide BindingPageSource.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace Korvel {
+
+class BindingProperty;
+
+// An interned string of a pool. The text follows the header in the same block and is
+// NUL-terminated; `length` excludes the terminator.
+struct BindingInternedString {
+    BindingInternedString* next; // chain of the intern table's bucket
+    std::uint32_t hash;          // binding hash of the text
+    std::uint32_t references;    // 0 only for the shared empty string, which belongs to no pool
+    std::uint32_t length;
+
+    const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+    std::string_view View() const noexcept { return {Text(), length}; }
+
+    // The shared empty string.
+    static const BindingInternedString& Empty() noexcept;
+};
+
+class BindingValuePool {
+public:
+    static constexpr std::size_t kBinCount = 18;
+    static constexpr std::size_t kBlockGranularity = 4;
+    static constexpr std::size_t kMaxBlockSize = kBinCount * kBlockGranularity; // 72
+    static constexpr std::size_t kInlinePageSize = 144;
+    static constexpr std::size_t kPageSize = 4096;
+    static constexpr std::size_t kPageHeaderSize = 16;
+    static constexpr std::size_t kInitialInternBuckets = 8;
+
+    // Pools are created and destroyed through the allocation entries. Create throws
+    // std::bad_alloc when memory is exhausted.
+    static BindingValuePool* Create();
+    static void Destroy(BindingValuePool* pool) noexcept;
+
+    BindingValuePool(const BindingValuePool&) = delete;
+    BindingValuePool& operator=(const BindingValuePool&) = delete;
+
+    // A block of `size` bytes rounded up to a multiple of 4. Sizes up to 72 come from the bins;
+    // larger ones (never requested by the value tree itself) come from the allocation entries.
+    // Throws std::bad_alloc when no page can be obtained.
+    void* AllocateBlock(std::size_t size);
+    // Gives back a block obtained with the same size.
+    void FreeBlock(void* block, std::size_t size) noexcept;
+
+    // The pool's copy of `text` with its reference count raised (inserted with count 1 when new).
+    // The empty text gives the shared empty string, which is not counted.
+    const BindingInternedString* Intern(std::string_view text);
+    // Lowers the count of an interned string of this pool; at zero the entry is removed.
+    // The shared empty string is ignored.
+    void ReleaseInterned(const BindingInternedString* text) noexcept;
+    // Raises the count of an interned string of this pool (a second holder of the same copy).
+    void Retain(const BindingInternedString* text) noexcept;
+    // The entry for `text`, or null.
+    const BindingInternedString* FindInterned(std::string_view text) const noexcept;
+    std::size_t InternedCount() const noexcept { return internCount_; }
+    std::size_t InternBucketCount() const noexcept { return internBucketCount_; }
+
+    // Where a block lies: its page (the bin's inline page or a 4096-byte page), the page size and
+    // the block's index within the page. For diagnostics and tests.
+    struct BlockPosition {
+        const void* page;
+        std::size_t pageSize;
+        std::size_t index;
+    };
+    BlockPosition Locate(const void* block, std::size_t size) const noexcept;
+    // The first page of the bin serving `size` (the page the next block comes from), or null.
+    const void* FirstPage(std::size_t size) const noexcept;
+    // Number of 4096-byte pages this pool currently holds.
+    std::size_t PagesHeld() const noexcept { return pagesHeld_; }
+
+    // A scratch value of this pool that absorbs writes which the tree refuses (an element index
+    // beyond the collection limit). It is emptied every time it is handed out.
+    BindingProperty& Discard();
+
+private:
+    struct Bin;
+    struct PageHeader;
+
+    BindingValuePool() noexcept;
+    ~BindingValuePool();
+
+    Bin& BinFor(std::size_t roundedSize) noexcept;
+    void FormatPage(unsigned char* page, std::size_t pageSize, std::size_t blockSize,
+                    bool isInline) noexcept;
+    void GrowInternTable() noexcept;
+
+    struct alignas(16) Bin {
+        unsigned char inlinePage[kInlinePageSize];
+        PageHeader* firstPage;
+    };
+
+    Bin bins_[kBinCount];
+    std::uint32_t formattedBins_ = 0; // bit i: bin i's inline page has been formatted
+    std::size_t pagesHeld_ = 0;
+    BindingInternedString** internBuckets_ = nullptr;
+    std::size_t internBucketCount_ = 0;
+    std::size_t internCount_ = 0;
+    BindingProperty* discard_ = nullptr;
+};
+
+} // namespace Korvel

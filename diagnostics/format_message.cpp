@@ -1,0 +1,465 @@
+#include "diagnostics/format_message.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+namespace Korvel {
+namespace {
+
+// Room of the specification buffer: the gathered text, a length modifier of
+// up to two characters, the conversion letter and the NUL.
+constexpr std::size_t kSpecBufferSize = 64;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads a decimal number, saturating instead of overflowing.
+int ReadNumber(const char*& p) {
+    long long value = 0;
+    while (IsDigit(*p)) {
+        if (value < 1000000000LL) {
+            value = value * 10 + (*p - '0');
+        }
+        ++p;
+    }
+    return value > 2147483647LL ? 2147483647 : static_cast<int>(value);
+}
+
+// Length of the length modifier at the end of spec[0, end) that precedes the
+// conversion letter, or 0.
+std::size_t ModifierLengthBefore(const char* spec, std::size_t end) {
+    if (end >= 3) {
+        const char a = spec[end - 2];
+        const char b = spec[end - 1];
+        if ((a == 'h' && b == 'h') || (a == 'l' && b == 'l')) {
+            return 2;
+        }
+    }
+    if (end >= 2) {
+        switch (spec[end - 1]) {
+        case 'h':
+        case 'l':
+        case 'L':
+        case 'j':
+        case 't':
+        case 'z':
+            return 1;
+        default:
+            break;
+        }
+    }
+    return 0;
+}
+
+// Rewrites the gathered specification into one that is safe to hand to the
+// bounded printf together with a value of the argument's actual type:
+// - a bare placeholder gets the type's default modifier and letter;
+// - a letter the type does not accept becomes the default letter;
+// - the template's own length modifier is replaced by the type's default,
+//   since the type is known and a mismatched modifier would make printf read
+//   the wrong amount (only "h" and "hh" are kept, for 32-bit integer and
+//   character values, where they merely narrow what is printed).
+// Returns false when nothing may be written (an "n" conversion).
+bool NormalizeSpec(FormatRenderContext& context, bool keepsShortModifiers) {
+    char* spec = context.spec;
+    std::size_t length = context.specLength;
+    const char* accepted = context.acceptedConversions;
+    char letter = accepted[0];
+    std::size_t stem = length;
+    // Only a bare numbered placeholder ("%1") is gathered without a letter,
+    // and its text is then just "%".
+    const bool hasLetter = length >= 2;
+    if (hasLetter) {
+        const char last = spec[length - 1];
+        if (std::strchr(accepted, last) != nullptr) {
+            letter = last;
+        }
+        stem = length - 1;
+    }
+    const std::size_t modifier = ModifierLengthBefore(spec, stem);
+    const bool shortModifier = modifier > 0 && spec[stem - modifier] == 'h';
+    std::size_t out = stem;
+    if (modifier > 0 && !(keepsShortModifiers && shortModifier)) {
+        out = stem - modifier;
+    }
+    if (!(keepsShortModifiers && shortModifier)) {
+        for (const char* m = context.defaultModifier; *m != '\0'; ++m) {
+            spec[out++] = *m;
+        }
+    }
+    if (letter == 'n') {
+        spec[0] = '\0';
+        context.specLength = 0;
+        return false;
+    }
+    spec[out++] = letter;
+    spec[out] = '\0';
+    context.specLength = out;
+    return true;
+}
+
+// Number of characters actually written by a bounded printf that reported
+// `reported` into `room` bytes.
+std::size_t Written(int reported, std::size_t room) {
+    if (reported < 0 || room == 0) {
+        return 0;
+    }
+    const auto wanted = static_cast<std::size_t>(reported);
+    return wanted < room ? wanted : room - 1;
+}
+
+template <class Value>
+std::size_t PrintValue(FormatRenderContext& context, Value value) {
+    if (context.room == 0) {
+        return 0;
+    }
+    int reported;
+    switch (context.starCount) {
+    case 0:
+        reported = std::snprintf(context.output, context.room, context.spec, value);
+        break;
+    case 1:
+        reported =
+            std::snprintf(context.output, context.room, context.spec, context.starValues[0], value);
+        break;
+    default:
+        reported = std::snprintf(context.output, context.room, context.spec, context.starValues[0],
+                                 context.starValues[1], value);
+        break;
+    }
+    const std::size_t written = Written(reported, context.room);
+    if (reported < 0) {
+        context.output[0] = '\0';
+    }
+    return written;
+}
+
+// Copies text straight into the output; the common "%s" and "%d" cases need
+// no printf.
+std::size_t CopyPlain(FormatRenderContext& context, const char* text, std::size_t length) {
+    if (context.room == 0) {
+        return 0;
+    }
+    const std::size_t fits = length < context.room ? length : context.room - 1;
+    std::memcpy(context.output, text, fits);
+    context.output[fits] = '\0';
+    return fits;
+}
+
+bool IsPlain(const FormatRenderContext& context, char letter) {
+    return context.specLength == 2 && context.spec[1] == letter;
+}
+
+template <class Integer>
+std::size_t RenderInteger(FormatRenderContext& context, bool keepsShortModifiers) {
+    if (!NormalizeSpec(context, keepsShortModifiers)) {
+        return 0;
+    }
+    const Integer value = *static_cast<const Integer*>(context.value);
+    const std::size_t modifier = std::strlen(context.defaultModifier);
+    if (context.specLength == 2 + modifier && context.spec[1 + modifier] == 'd' &&
+        context.starCount == 0) {
+        char digits[24];
+        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        return CopyPlain(context, digits, static_cast<std::size_t>(result.ptr - digits));
+    }
+    if constexpr (sizeof(Integer) == 8) {
+        if constexpr (std::is_signed_v<Integer>) {
+            return PrintValue(context, static_cast<long long>(value));
+        } else {
+            return PrintValue(context, static_cast<unsigned long long>(value));
+        }
+    } else {
+        return PrintValue(context, value);
+    }
+}
+
+std::size_t RenderInt32(FormatRenderContext& context) {
+    return RenderInteger<int32_t>(context, true);
+}
+std::size_t RenderUInt32(FormatRenderContext& context) {
+    return RenderInteger<uint32_t>(context, true);
+}
+std::size_t RenderInt64(FormatRenderContext& context) {
+    return RenderInteger<int64_t>(context, false);
+}
+std::size_t RenderUInt64(FormatRenderContext& context) {
+    return RenderInteger<uint64_t>(context, false);
+}
+
+std::size_t RenderDouble(FormatRenderContext& context) {
+    if (!NormalizeSpec(context, false)) {
+        return 0;
+    }
+    return PrintValue(context, *static_cast<const double*>(context.value));
+}
+
+std::size_t RenderChar(FormatRenderContext& context) {
+    if (!NormalizeSpec(context, true)) {
+        return 0;
+    }
+    const char value = *static_cast<const char*>(context.value);
+    if (IsPlain(context, 'c') && context.starCount == 0) {
+        return CopyPlain(context, &value, 1);
+    }
+    // Integer conversions print the character's code as a signed char.
+    return PrintValue(context, static_cast<int>(value));
+}
+
+// Renders NUL-terminated text under the (already gathered) specification.
+std::size_t RenderTerminated(FormatRenderContext& context, const char* text) {
+    if (!NormalizeSpec(context, false)) {
+        return 0;
+    }
+    if (text == nullptr) {
+        text = "(null)";
+    }
+    if (IsPlain(context, 's') && context.starCount == 0) {
+        return CopyPlain(context, text, std::strlen(text));
+    }
+    return PrintValue(context, text);
+}
+
+std::size_t RenderCText(FormatRenderContext& context) {
+    return RenderTerminated(context, *static_cast<const char* const*>(context.value));
+}
+
+std::size_t RenderString(FormatRenderContext& context) {
+    return RenderTerminated(context, static_cast<const std::string*>(context.value)->c_str());
+}
+
+std::size_t RenderStringView(FormatRenderContext& context) {
+    const auto& view = *static_cast<const std::string_view*>(context.value);
+    return RenderFormatText(context, view.data(), view.size());
+}
+
+std::size_t RenderOperationResult(FormatRenderContext& context) {
+    const auto& result = *static_cast<const OperationResult*>(context.value);
+    if (!result.failed) {
+        return RenderTerminated(context, "Success");
+    }
+    const char* message = result.message.Text();
+    if (message == nullptr) {
+        return RenderTerminated(context, "");
+    }
+    const FormatArgument arguments[] = {{&message, &FormatTypes::kCText},
+                                        {&result.code, &FormatTypes::kInt32}};
+    char text[kFormatMessageBufferSize];
+    FormatMessageInto(text, sizeof text, "%1 (%2)", arguments, 2);
+    return RenderTerminated(context, text);
+}
+
+int32_t Int32AsInt(const void* value) {
+    return *static_cast<const int32_t*>(value);
+}
+int32_t UInt32AsInt(const void* value) {
+    return static_cast<int32_t>(*static_cast<const uint32_t*>(value));
+}
+int32_t Int64AsInt(const void* value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(*static_cast<const int64_t*>(value)));
+}
+int32_t UInt64AsInt(const void* value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(*static_cast<const uint64_t*>(value)));
+}
+int32_t CharAsInt(const void* value) {
+    return *static_cast<const char*>(value);
+}
+
+} // namespace
+
+namespace FormatTypes {
+const FormatArgumentType kInt32{&RenderInt32, &Int32AsInt, true, "dciouxX", ""};
+const FormatArgumentType kUInt32{&RenderUInt32, &UInt32AsInt, true, "ucdioxX", ""};
+const FormatArgumentType kInt64{&RenderInt64, &Int64AsInt, true, "dciouxX", "ll"};
+const FormatArgumentType kUInt64{&RenderUInt64, &UInt64AsInt, true, "ucdioxX", "ll"};
+const FormatArgumentType kDouble{&RenderDouble, nullptr, false, "gaefGAEF", ""};
+const FormatArgumentType kChar{&RenderChar, &CharAsInt, true, "cdiouxX", ""};
+const FormatArgumentType kCText{&RenderCText, nullptr, false, "s", ""};
+const FormatArgumentType kString{&RenderString, nullptr, false, "s", ""};
+const FormatArgumentType kStringView{&RenderStringView, nullptr, false, "s", ""};
+const FormatArgumentType kOperationResult{&RenderOperationResult, nullptr, false, "s", ""};
+} // namespace FormatTypes
+
+std::size_t RenderFormatText(FormatRenderContext& context, const char* text, std::size_t length) {
+    // The output never holds more than a buffer's worth, so a longer text
+    // can be cut before it is terminated for printf.
+    char copy[kFormatMessageBufferSize];
+    const std::size_t kept = length < sizeof copy - 1 ? length : sizeof copy - 1;
+    if (kept != 0) {
+        std::memcpy(copy, text, kept);
+    }
+    copy[kept] = '\0';
+    return RenderTerminated(context, copy);
+}
+
+std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
+                              const FormatArgument* arguments, int count) {
+    if (buffer == nullptr || size == 0) {
+        return 0;
+    }
+    if (tmpl == nullptr) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    const std::size_t limit = size - 1; // characters that fit besides the NUL
+    std::size_t length = 0;
+    int sequential = 1;
+    const char* p = tmpl;
+
+    while (*p != '\0' && length < limit) {
+        if (*p != '%') {
+            buffer[length++] = *p++;
+            continue;
+        }
+        if (p[1] == '%') {
+            buffer[length++] = '%';
+            p += 2;
+            continue;
+        }
+
+        // Gather one specification.
+        char spec[kSpecBufferSize];
+        std::size_t specLength = 0;
+        spec[specLength++] = '%';
+        const char* start = ++p;
+        int index = 0;
+        bool bare = false;
+        bool widthDone = false;
+        if (*p >= '1' && *p <= '9') {
+            const int number = ReadNumber(p);
+            if (number <= count) {
+                index = number;
+                if (*p == '$') {
+                    ++p;
+                } else {
+                    bare = true;
+                }
+            } else {
+                // Not an argument: the digits are a width.
+                p = start;
+                while (IsDigit(*p) && specLength <= kMaxFormatSpecLength) {
+                    spec[specLength++] = *p++;
+                }
+                widthDone = true;
+            }
+        }
+
+        int stars[2];
+        int starCount = 0;
+        bool stop = false;
+        // Takes the argument of a "*" (explicit "*N$" or the next sequential
+        // one) as an integer.
+        auto takeStar = [&]() {
+            int starIndex;
+            const char* afterStar = p;
+            if (*p >= '1' && *p <= '9') {
+                const int number = ReadNumber(p);
+                if (*p == '$') {
+                    ++p;
+                    starIndex = number;
+                } else {
+                    p = afterStar;
+                    starIndex = sequential++;
+                }
+            } else {
+                starIndex = sequential++;
+            }
+            if (starIndex > count) {
+                stop = true;
+                return;
+            }
+            const FormatArgument& argument = arguments[starIndex - 1];
+            if (!argument.type->intUsable || argument.type->asInt == nullptr) {
+                stop = true;
+                return;
+            }
+            stars[starCount++] = argument.type->asInt(argument.value);
+        };
+        auto append = [&](char c) {
+            if (specLength >= kMaxFormatSpecLength) {
+                stop = true;
+                return;
+            }
+            spec[specLength++] = c;
+        };
+
+        if (!bare) {
+            if (!widthDone) {
+                while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr && !stop) {
+                    append(*p++);
+                }
+                if (*p == '*') {
+                    append(*p++);
+                    if (!stop) {
+                        takeStar();
+                    }
+                } else {
+                    while (IsDigit(*p) && !stop) {
+                        append(*p++);
+                    }
+                }
+            }
+            if (*p == '.' && !stop) {
+                append(*p++);
+                if (*p == '*') {
+                    append(*p++);
+                    if (!stop) {
+                        takeStar();
+                    }
+                } else {
+                    while (IsDigit(*p) && !stop) {
+                        append(*p++);
+                    }
+                }
+            }
+            if (!stop) {
+                if ((p[0] == 'h' && p[1] == 'h') || (p[0] == 'l' && p[1] == 'l')) {
+                    append(*p++);
+                    append(*p++);
+                } else if (*p != '\0' && std::strchr("Ljtzhl", *p) != nullptr) {
+                    append(*p++);
+                }
+            }
+            if (!stop) {
+                if (*p == '\0') {
+                    // The template ends inside the specification: there is no
+                    // conversion to perform.
+                    break;
+                }
+                append(*p++);
+            }
+        }
+        if (stop || specLength > kMaxFormatSpecLength) {
+            break;
+        }
+        spec[specLength] = '\0';
+        if (index == 0) {
+            index = sequential++;
+        }
+        if (index > count) {
+            break;
+        }
+
+        const FormatArgument& argument = arguments[index - 1];
+        FormatRenderContext context{};
+        context.output = buffer + length;
+        context.room = size - length;
+        context.spec = spec;
+        context.specLength = specLength;
+        context.acceptedConversions = argument.type->acceptedConversions;
+        context.defaultModifier = argument.type->defaultModifier;
+        context.value = argument.value;
+        context.starCount = starCount;
+        for (int i = 0; i < starCount; ++i) {
+            context.starValues[i] = stars[i];
+        }
+        length += argument.type->render(context);
+    }
+
+    buffer[length < limit ? length : limit] = '\0';
+    return length < limit ? length : limit;
+}
+
+} // namespace Korvel

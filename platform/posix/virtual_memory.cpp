@@ -1,0 +1,64 @@
+#include "platform/virtual_memory.h"
+
+#include <atomic>
+#include <cstdint>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace Korvel::Platform {
+namespace {
+
+std::atomic<std::size_t> liveRegions{0};
+
+std::size_t PageSize() {
+    static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+std::size_t RoundUp(std::size_t value, std::size_t multiple) {
+    return (value + multiple - 1) / multiple * multiple;
+}
+
+} // namespace
+
+void* ReserveRegion(std::size_t size) {
+    if (size == 0 || size > SIZE_MAX - 2 * kRegionAlignment) {
+        return nullptr;
+    }
+    const std::size_t length = RoundUp(size, PageSize());
+    // mmap only promises page alignment: map enough to find a 64 KiB boundary
+    // inside, then unmap the slack before and after it.
+    const std::size_t span = length + kRegionAlignment;
+    void* mapped = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+        return nullptr;
+    }
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kRegionAlignment - 1) & ~(kRegionAlignment - 1);
+    const std::size_t before = aligned - start;
+    const std::size_t after = span - before - length;
+    if (before != 0) {
+        munmap(mapped, before);
+    }
+    if (after != 0) {
+        munmap(reinterpret_cast<void*>(aligned + length), after);
+    }
+    liveRegions.fetch_add(1, std::memory_order_relaxed);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void ReleaseRegion(void* region, std::size_t size) {
+    if (region == nullptr) {
+        return;
+    }
+    if (munmap(region, RoundUp(size, PageSize())) == 0) {
+        liveRegions.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
+
+std::size_t LiveRegionCount() {
+    return liveRegions.load(std::memory_order_relaxed);
+}
+
+} // namespace Korvel::Platform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+
+namespace Korvel::Platform {
+
+// Alignment and granularity of the regions handed out by ReserveRegion.
+inline constexpr std::size_t kRegionAlignment = 65536;
+
+// Reserves and commits a read-write region of `size` bytes whose address is a
+// multiple of 64 KiB. Returns null when the system refuses or size is 0.
+void* ReserveRegion(std::size_t size);
+
+// Gives a region obtained from ReserveRegion back to the system. `size` must
+// be the size it was reserved with. A null region is ignored.
+void ReleaseRegion(void* region, std::size_t size);
+
+// Number of regions reserved and not yet released, process-wide.
+std::size_t LiveRegionCount();
+
+} // namespace Korvel::Platform

@@ -1,0 +1,123 @@
+#include "remoting/route_template.h"
+
+namespace Korvel {
+
+namespace {
+
+constexpr std::string_view kRegexMetacharacters = "^$.*+?()[]|\\";
+
+std::string PatternError(std::string_view pattern, std::string_view fault, std::size_t offset) {
+    std::string message = "Route '";
+    message += pattern;
+    message += "' has ";
+    message += fault;
+    message += " at offset ";
+    message += std::to_string(offset);
+    message += '.';
+    return message;
+}
+
+std::string TooLongError(std::string_view pattern) {
+    std::string message = "Route template '";
+    message += pattern.substr(0, 64);
+    message += "...' is longer than ";
+    message += std::to_string(kMaxRouteTemplateLength);
+    message += " characters.";
+    return message;
+}
+
+} // namespace
+
+bool IsRouteTemplate(std::string_view pattern) {
+    return pattern.find('{') != std::string_view::npos;
+}
+
+RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
+    RouteTemplate result;
+    if (pattern.size() > kMaxRouteTemplateLength) {
+        result.error = TooLongError(pattern);
+        return result;
+    }
+
+    bool inside = false;
+    bool atFirstCharacter = false;
+    std::size_t openedAt = 0;
+    PlaceholderOperator op = PlaceholderOperator::Simple;
+    std::string name;
+    // Unescaped literal text since the start or the last placeholder.
+    std::string literal;
+
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (!inside) {
+            if (c == '{') {
+                inside = true;
+                atFirstCharacter = true;
+                openedAt = i;
+                op = PlaceholderOperator::Simple;
+                name.clear();
+            } else if (c == '}') {
+                result.error = PatternError(pattern, "a '}' outside a placeholder", i);
+                return result;
+            } else {
+                if (kRegexMetacharacters.find(c) != std::string_view::npos) {
+                    result.expression += '\\';
+                }
+                result.expression += c;
+                literal += c;
+            }
+            continue;
+        }
+
+        if (c == '}') {
+            switch (op) {
+            case PlaceholderOperator::Simple:
+                result.expression += "([^/]*)";
+                break;
+            case PlaceholderOperator::Reserved:
+                result.expression += "(.*)";
+                break;
+            case PlaceholderOperator::Fragment:
+                result.expression += "#(.*)";
+                break;
+            }
+            if (op == PlaceholderOperator::Fragment) {
+                literal += '#';
+            }
+            result.literals.push_back(std::move(literal));
+            literal.clear();
+            result.placeholders.push_back({op, name});
+            inside = false;
+        } else if (c == '{') {
+            result.error = PatternError(pattern, "a '{' inside a placeholder", i);
+            return result;
+        } else if (atFirstCharacter && c == '+') {
+            op = PlaceholderOperator::Reserved;
+        } else if (atFirstCharacter && c == '#') {
+            op = PlaceholderOperator::Fragment;
+        } else {
+            name += c;
+        }
+        atFirstCharacter = false;
+    }
+
+    if (inside) {
+        result.error = PatternError(pattern, "a placeholder that is not closed", openedAt);
+        return result;
+    }
+    result.literals.push_back(std::move(literal));
+    return result;
+}
+
+std::string CheckRoutePattern(std::string_view pattern) {
+    if (IsRouteTemplate(pattern)) {
+        return TranslateRouteTemplate(pattern).error;
+    }
+    const std::size_t stray = pattern.find('}');
+    if (stray != std::string_view::npos) {
+        return PatternError(pattern, "a '}' outside a placeholder", stray);
+    }
+    return {};
+}
+
+} // namespace Korvel

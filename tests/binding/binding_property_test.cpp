@@ -1,0 +1,482 @@
+#include "binding/binding_property.h"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "binding/binding_result.h"
+#include "binding/binding_visitor.h"
+
+namespace Korvel::Testing {
+enum class Shade : int { Dark = 7 };
+} // namespace Korvel::Testing
+
+KORVEL_STATIC_TYPE(enum, Korvel::Testing::Shade)
+
+namespace {
+
+using namespace Korvel;
+
+std::vector<std::string> MemberNames(const BindingProperty& value) {
+    std::vector<std::string> names;
+    for (const auto member : value.Members()) {
+        names.emplace_back(member.name);
+    }
+    return names;
+}
+
+TEST(BindingKind, Names) {
+    const char* expected[] = {"empty",  "bool", "signed", "unsigned",   "float",
+                              "string", "blob", "enum",   "collection", "structure"};
+    for (int code = 0; code < 10; ++code) {
+        EXPECT_STREQ(KindName(static_cast<BindingKind>(code)), expected[code]);
+    }
+    EXPECT_STREQ(KindName(static_cast<BindingKind>(10)), "");
+    EXPECT_STREQ(KindName(static_cast<BindingKind>(255)), "");
+}
+
+TEST(BindingProperty, ScalarSettersAndGetters) {
+    BindingProperty value;
+    EXPECT_TRUE(value.IsEmpty());
+    EXPECT_TRUE(value.OwnsPool());
+    EXPECT_EQ(value.Pool(), nullptr);
+
+    value = std::int32_t{-1};
+    EXPECT_EQ(value.Kind(), BindingKind::Signed);
+    EXPECT_EQ(value.GetSigned(), -1);
+    value = std::uint32_t{0xFFFFFFFFu};
+    EXPECT_EQ(value.Kind(), BindingKind::Unsigned);
+    EXPECT_EQ(value.GetUnsigned(), 4294967295u);
+    value = true;
+    EXPECT_TRUE(value.GetBool());
+    value = 1.5;
+    EXPECT_EQ(value.GetFloat(), 1.5);
+    // No conversion between kinds: a mismatch yields the default.
+    value = std::int64_t{5};
+    EXPECT_EQ(value.GetUnsigned(7), 7u);
+    EXPECT_EQ(value.GetFloat(2.5), 2.5);
+    EXPECT_FALSE(value.GetBool(false));
+    EXPECT_EQ(value.GetString("dflt"), "dflt");
+    // Scalars never need a pool.
+    EXPECT_EQ(value.Pool(), nullptr);
+}
+
+TEST(BindingProperty, StringsAndBlobsAndEnums) {
+    BindingProperty value;
+    value = "";
+    EXPECT_EQ(value.Kind(), BindingKind::String);
+    EXPECT_EQ(value.Size(), 0u);
+    EXPECT_EQ(value.InternedString(), &BindingInternedString::Empty());
+    EXPECT_EQ(value.Pool(), nullptr); // the shared empty string belongs to no pool
+
+    value.SetString(std::string_view("abc\0def", 7));
+    EXPECT_EQ(value.GetString(), "abc");
+    EXPECT_STREQ(value.GetCString(), "abc");
+    // Setting a value from its own text.
+    value.SetString(value.GetString());
+    EXPECT_EQ(value.GetString(), "abc");
+    EXPECT_EQ(value.Pool()->InternedCount(), 1u);
+
+    value.SetBlob(std::vector<std::uint8_t>{'a', 'b', 'c'});
+    EXPECT_EQ(value.Kind(), BindingKind::Blob);
+    EXPECT_EQ(value.Size(), 3u);
+    EXPECT_EQ(value.ToString(), "YWJj");
+    EXPECT_EQ(value.Pool()->InternedCount(), 0u); // the old string was released
+    BindingBytes bytes{1, 2};
+    value.SetBlob(std::move(bytes));
+    ASSERT_EQ(value.GetBlob().size(), 2u);
+    EXPECT_EQ(value.GetBlob()[1], 2);
+
+    value.SetEnum(7, StaticType::Identity<Testing::Shade>());
+    EXPECT_EQ(value.Kind(), BindingKind::Enum);
+    EXPECT_EQ(value.GetEnum().value, 7);
+    EXPECT_EQ(value.GetEnum().type, &StaticType::Identity<Testing::Shade>());
+    EXPECT_EQ(value.ToString(), "7");
+    EXPECT_EQ(value.Size(), 1u);
+}
+
+TEST(BindingProperty, SizeOfEachKind) {
+    BindingProperty value;
+    EXPECT_EQ(value.Size(), 0u);
+    value = false;
+    EXPECT_EQ(value.Size(), 1u);
+    value = 0.0;
+    EXPECT_EQ(value.Size(), 1u);
+    value = "four";
+    EXPECT_EQ(value.Size(), 4u);
+    value.Element(2);
+    EXPECT_EQ(value.Size(), 3u);
+    value.Member("x");
+    EXPECT_EQ(value.Size(), 1u);
+}
+
+TEST(BindingProperty, IsDefault) {
+    BindingProperty value;
+    EXPECT_TRUE(value.IsDefault());
+    value = -0.0;
+    EXPECT_TRUE(value.IsDefault());
+    value = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(value.IsDefault());
+    value = false;
+    EXPECT_TRUE(value.IsDefault());
+    value = std::uint64_t{0};
+    EXPECT_TRUE(value.IsDefault());
+    value = std::int64_t{-1};
+    EXPECT_FALSE(value.IsDefault());
+    value.SetEnum(0, StaticType::Identity<Testing::Shade>());
+    EXPECT_TRUE(value.IsDefault());
+    value = "";
+    EXPECT_TRUE(value.IsDefault());
+    value.MakeStructure();
+    EXPECT_TRUE(value.IsDefault());
+    value.Member("a");
+    EXPECT_FALSE(value.IsDefault()); // one "empty" member is still a member
+    value.MakeCollection();
+    EXPECT_TRUE(value.IsDefault());
+}
+
+TEST(BindingProperty, ToString) {
+    BindingProperty value;
+    EXPECT_EQ(value.ToString(), "");
+    value = 2.0;
+    EXPECT_EQ(value.ToString(), "2.000000");
+    value = 1.5;
+    EXPECT_EQ(value.ToString(), "1.500000");
+    value = 1e300;
+    EXPECT_EQ(value.ToString().size(), 308u); // 301 digits, the point and six decimals
+    value = true;
+    EXPECT_EQ(value.ToString(), "true");
+    value = std::int64_t{std::numeric_limits<std::int64_t>::min()};
+    EXPECT_EQ(value.ToString(), "-9223372036854775808");
+    value = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(value.ToString(), "18446744073709551615");
+    value = "text";
+    EXPECT_EQ(value.ToString(), "text");
+    value.Member("a") = 1;
+    EXPECT_EQ(value.ToString(), "");
+    value.Append();
+    EXPECT_EQ(value.ToString(), "");
+}
+
+TEST(BindingProperty, WriteAccessChangesTheKind) {
+    BindingProperty value;
+    value.Append() = 1;
+    value.Append() = 2;
+    value.Append() = 3;
+    value.Member("a");
+    EXPECT_EQ(value.Kind(), BindingKind::Structure);
+    EXPECT_EQ(MemberNames(value), std::vector<std::string>{"a"});
+    EXPECT_TRUE(value.Member("a").IsEmpty());
+
+    BindingProperty list;
+    BindingProperty& fifth = list.Element(4);
+    EXPECT_EQ(list.Kind(), BindingKind::Collection);
+    EXPECT_EQ(list.Size(), 5u);
+    EXPECT_EQ(&fifth, &list.Elements()[4]);
+    for (const BindingProperty& element : list.Elements()) {
+        EXPECT_TRUE(element.IsEmpty());
+        EXPECT_FALSE(element.OwnsPool());
+        EXPECT_EQ(element.Pool(), list.Pool());
+    }
+    // An existing element is returned, not appended.
+    list.Element(1) = "x";
+    EXPECT_EQ(list.Size(), 5u);
+    EXPECT_EQ(std::as_const(list).Element(1).GetString(), "x");
+}
+
+TEST(BindingProperty, ReadAccessNeverChanges) {
+    BindingProperty value(std::int64_t{3});
+    const BindingProperty& view = value;
+    const BindingProperty& missing = view.Member("nothing");
+    EXPECT_EQ(&missing, &BindingProperty::EmptyValue());
+    EXPECT_EQ(&view.Element(0), &BindingProperty::EmptyValue());
+    EXPECT_FALSE(view.HasMember("nothing"));
+    EXPECT_EQ(view.FindMember("nothing"), nullptr);
+    EXPECT_EQ(value.Kind(), BindingKind::Signed);
+    EXPECT_EQ(value.GetSigned(), 3);
+
+    BindingProperty record;
+    record.Member("a") = 1;
+    EXPECT_TRUE(record.HasMember("a"));
+    EXPECT_FALSE(record.HasMember("b"));
+    EXPECT_EQ(&std::as_const(record).Member("b"), &BindingProperty::EmptyValue());
+    EXPECT_EQ(record.Size(), 1u);
+    record.Append();
+    EXPECT_EQ(&std::as_const(record).Element(1), &BindingProperty::EmptyValue());
+}
+
+TEST(BindingProperty, MembersAreInUnsignedByteOrder) {
+    BindingProperty value;
+    value.Member("b") = 1;
+    value.Member("a") = 2;
+    value.Member("B") = 3;
+    EXPECT_EQ(MemberNames(value), (std::vector<std::string>{"B", "a", "b"}));
+
+    BindingProperty bytes;
+    bytes.Member("\xC3\xA9t\xC3\xA9"); // UTF-8 bytes above 127 sort after every ASCII letter
+    bytes.Member("zeta");
+    bytes.Member("ab");
+    bytes.Member("a");
+    bytes.Member("\x7F");
+    EXPECT_EQ(MemberNames(bytes),
+              (std::vector<std::string>{"a", "ab", "zeta", "\x7F", "\xC3\xA9t\xC3\xA9"}));
+    // A name occurs once.
+    bytes.Member("ab") = 5;
+    EXPECT_EQ(bytes.Size(), 5u);
+    EXPECT_TRUE(bytes.RemoveMember("ab"));
+    EXPECT_FALSE(bytes.RemoveMember("ab"));
+    EXPECT_EQ(bytes.Size(), 4u);
+}
+
+TEST(BindingProperty, EqualStringsShareOneCopyPerTree) {
+    BindingProperty tree;
+    tree.Member("first") = "same text";
+    tree.Member("second") = "same text";
+    tree.Append(); // turns it into a collection: everything above is released
+    EXPECT_EQ(tree.Pool()->InternedCount(), 0u);
+
+    tree.Element(0).Member("status") = "status";
+    tree.Element(1).Member("status") = "status";
+    const BindingInternedString* a =
+        std::as_const(tree).Element(0).Member("status").InternedString();
+    const BindingInternedString* b =
+        std::as_const(tree).Element(1).Member("status").InternedString();
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(tree.Pool()->InternedCount(), 1u); // the name and the value share one copy
+    EXPECT_EQ(a->references, 4u);
+
+    BindingProperty other;
+    other.Member("status") = "status";
+    EXPECT_NE(std::as_const(other).Member("status").InternedString(), a);
+}
+
+TEST(BindingProperty, CopiesBetweenTreesStayIndependent) {
+    auto source = std::make_unique<BindingProperty>();
+    source->Member("name") = "alpha";
+    source->Member("list").Append() = "beta";
+    source->Member("list").Append().Member("deep") = std::int64_t{-4};
+    source->Member("blob").SetBlob(std::vector<std::uint8_t>{9, 8});
+    source->Member("enum").SetEnum(7, StaticType::Identity<Testing::Shade>());
+
+    BindingProperty target;
+    target.Member("kept") = true;
+    target.Member("copy") = *source;
+    EXPECT_NE(target.Pool(), source->Pool());
+    EXPECT_TRUE(std::as_const(target).Member("copy") == *source);
+    source.reset();
+
+    const BindingProperty& copy = std::as_const(target).Member("copy");
+    EXPECT_EQ(copy.Member("name").GetString(), "alpha");
+    EXPECT_EQ(copy.Member("list").Element(0).GetString(), "beta");
+    EXPECT_EQ(copy.Member("list").Element(1).Member("deep").GetSigned(), -4);
+    EXPECT_EQ(copy.Member("blob").GetBlob()[0], 9);
+    EXPECT_EQ(copy.Member("enum").GetEnum().value, 7);
+    EXPECT_EQ(copy.Member("name").Pool(), target.Pool());
+    EXPECT_TRUE(std::as_const(target).Member("kept").GetBool());
+
+    // The copy constructor makes a new root with its own pool.
+    BindingProperty second(copy);
+    EXPECT_TRUE(second.OwnsPool());
+    EXPECT_NE(second.Pool(), target.Pool());
+    EXPECT_TRUE(second == copy);
+    target.Clear();
+    EXPECT_EQ(second.Member("name").GetString(), "alpha");
+}
+
+TEST(BindingProperty, TakeBetweenRootsAndFromMembers) {
+    BindingProperty a;
+    a.Member("x") = "one";
+    BindingValuePool* poolOfA = a.Pool();
+    BindingProperty b;
+    b = std::move(a);
+    EXPECT_TRUE(a.IsEmpty());
+    EXPECT_EQ(b.Pool(), poolOfA); // roots exchange their storage
+    EXPECT_EQ(std::as_const(b).Member("x").GetString(), "one");
+
+    BindingProperty holder;
+    holder.Member("inner").Member("y") = "two";
+    BindingProperty taken(std::move(holder.Member("inner")));
+    EXPECT_TRUE(std::as_const(holder).Member("inner").IsEmpty());
+    EXPECT_TRUE(holder.HasMember("inner"));
+    EXPECT_EQ(std::as_const(taken).Member("y").GetString(), "two");
+    EXPECT_NE(taken.Pool(), holder.Pool());
+
+    // Into a member of another tree.
+    holder.Member("moved") = std::move(taken);
+    EXPECT_TRUE(taken.IsEmpty());
+    EXPECT_EQ(std::as_const(holder).Member("moved").Member("y").GetString(), "two");
+}
+
+TEST(BindingProperty, AssignmentWithinOneTree) {
+    BindingProperty tree;
+    tree.Member("a").Member("b") = "leaf";
+    // A value copied into its own member.
+    tree.Member("a").Member("self") = tree;
+    EXPECT_EQ(std::as_const(tree).Member("a").Member("self").Member("a").Member("b").GetString(),
+              "leaf");
+    EXPECT_TRUE(
+        std::as_const(tree).Member("a").Member("self").Member("a").Member("self").IsEmpty());
+
+    // A root takes one of its own members.
+    tree = std::move(tree.Member("a"));
+    EXPECT_EQ(std::as_const(tree).Member("b").GetString(), "leaf");
+    EXPECT_TRUE(tree.HasMember("self"));
+
+    // A value cannot move into a place inside itself: nothing changes.
+    BindingProperty& inner = tree.Member("self");
+    inner.Member("z").Take(inner);
+    EXPECT_TRUE(tree.HasMember("self"));
+    EXPECT_EQ(std::as_const(tree).Member("self").Member("a").Member("b").GetString(), "leaf");
+
+    // Self-assignment keeps the value.
+    BindingProperty& same = tree;
+    tree = same;
+    EXPECT_EQ(std::as_const(tree).Member("b").GetString(), "leaf");
+    tree.Member("b") = std::as_const(tree).Member("b");
+    EXPECT_EQ(std::as_const(tree).Member("b").GetString(), "leaf");
+}
+
+TEST(BindingProperty, ReserveHasALengthLimit) {
+    BindingProperty list;
+    list.MakeCollection();
+    EXPECT_TRUE(list.Reserve(100));
+    EXPECT_THROW(list.Reserve(BindingProperty::kMaxElements + 1), std::length_error);
+    EXPECT_THROW(list.Reserve(std::numeric_limits<std::size_t>::max()), std::length_error);
+    EXPECT_EQ(list.Size(), 0u);
+    BindingProperty scalar(std::int32_t{1});
+    EXPECT_TRUE(scalar.Reserve(10)); // only collections reserve
+    EXPECT_EQ(scalar.Kind(), BindingKind::Signed);
+}
+
+TEST(BindingProperty, AbsurdElementIndexIsRefused) {
+    BindingProperty list;
+    list.Append() = 1;
+    for (const std::size_t index :
+         {BindingProperty::kMaxElements, std::numeric_limits<std::size_t>::max(),
+          std::size_t{1} << 30, std::size_t{1} << 25}) {
+        BindingProperty& sink = list.Element(index);
+        sink = "lost";
+        sink.Member("deep").Append() = "also lost";
+        EXPECT_EQ(list.Size(), 1u) << index;
+        EXPECT_NE(&sink, &list.Elements()[0]);
+    }
+    // The next refusal hands the sink out empty again.
+    EXPECT_TRUE(list.Element(BindingProperty::kMaxElements).IsEmpty());
+    EXPECT_EQ(std::as_const(list).Element(0).GetSigned(), 1);
+    // A reasonable index still grows the collection.
+    list.Element(1000) = 2;
+    EXPECT_EQ(list.Size(), 1001u);
+}
+
+class RecordingVisitor : public BindingVisitor {
+public:
+    void Null() override { events.push_back("null"); }
+    void Bool(bool value) override { events.push_back(value ? "true" : "false"); }
+    void Int64(std::int64_t value) override { events.push_back("i" + std::to_string(value)); }
+    void Uint64(std::uint64_t value) override { events.push_back("u" + std::to_string(value)); }
+    void Double(double value) override { events.push_back("d" + std::to_string(value)); }
+    void String(std::string_view text) override { events.push_back("s:" + std::string(text)); }
+    void Blob(std::span<const std::uint8_t> bytes) override {
+        events.push_back("blob" + std::to_string(bytes.size()));
+    }
+    void Enum(const BindingEnumRecord& value) override {
+        events.push_back("enum" + std::to_string(value.value));
+    }
+    void StartArray(std::size_t count) override { events.push_back("[" + std::to_string(count)); }
+    void BeginElement(std::size_t index) override { events.push_back("<" + std::to_string(index)); }
+    void EndElement(std::size_t index) override { events.push_back(">" + std::to_string(index)); }
+    void EndArray() override { events.push_back("]"); }
+    void StartObject(std::size_t count) override { events.push_back("{" + std::to_string(count)); }
+    void Key(std::string_view name) override { events.push_back("k:" + std::string(name)); }
+    void EndMember(std::string_view name) override { events.push_back("/" + std::string(name)); }
+    void EndObject() override { events.push_back("}"); }
+
+    std::vector<std::string> events;
+};
+
+TEST(BindingProperty, AcceptWalksInDocumentOrder) {
+    BindingProperty value;
+    value.Member("b").Append() = true;
+    value.Member("b").Append();
+    value.Member("b").Append().MakeStructure();
+    value.Member("a") = std::uint32_t{1};
+    value.Member("c").SetBlob(std::vector<std::uint8_t>{1, 2, 3});
+    value.Member("d").SetEnum(7, StaticType::Identity<Testing::Shade>());
+    RecordingVisitor visitor;
+    value.Accept(visitor);
+    const std::vector<std::string> expected = {
+        "{4", "k:a", "u1", "/a", "k:b", "[3",  "<0",    "true", ">0",  "<1",    "null", ">1", "<2",
+        "{0", "}",   ">2", "]",  "/b",  "k:c", "blob3", "/c",   "k:d", "enum7", "/d",   "}"};
+    EXPECT_EQ(visitor.events, expected);
+
+    RecordingVisitor scalar;
+    BindingProperty("text").Accept(scalar);
+    EXPECT_EQ(scalar.events, std::vector<std::string>{"s:text"});
+}
+
+TEST(BindingProperty, Equality) {
+    BindingProperty a;
+    a.Member("x").Append() = 1.5;
+    BindingProperty b(a);
+    EXPECT_TRUE(a == b);
+    b.Member("x").Element(0) = 2.5;
+    EXPECT_FALSE(a == b);
+    b.Member("x").Element(0) = 1.5;
+    b.Member("y");
+    EXPECT_FALSE(a == b);
+    EXPECT_FALSE(BindingProperty(std::int64_t{1}) == BindingProperty(std::uint64_t{1}));
+}
+
+TEST(BindingResult, ErrorsAndReset) {
+    BindingResult result;
+    EXPECT_TRUE(result.IsSuccess());
+    EXPECT_EQ(result.GetError(), "");
+    result.value.Member("data") = 1;
+    result.SetError("x");
+    EXPECT_FALSE(result.IsSuccess());
+    EXPECT_EQ(result.GetError(), "x");
+    EXPECT_EQ(result.value.Kind(), BindingKind::Structure);
+    EXPECT_EQ(result.value.Size(), 1u);
+    EXPECT_EQ(std::as_const(result.value).Member("error").Kind(), BindingKind::String);
+    EXPECT_EQ(std::as_const(result.value).Member("error").GetString(), "x");
+
+    // The message may come from the result itself.
+    result.SetError(std::as_const(result.value).Member("error").GetString());
+    EXPECT_EQ(result.GetError(), "x");
+
+    result.Reset();
+    EXPECT_TRUE(result.IsSuccess());
+    EXPECT_TRUE(result.value.IsEmpty());
+
+    // A failure whose "error" member is not a string reports no text.
+    result.success = false;
+    result.value.Member("error") = 3;
+    EXPECT_EQ(result.GetError(), "");
+}
+
+TEST(BindingResult, MoveCarriesValueAndFlag) {
+    BindingResult failed;
+    failed.SetError("bad");
+    BindingResult moved(std::move(failed));
+    EXPECT_FALSE(moved.IsSuccess());
+    EXPECT_EQ(moved.GetError(), "bad");
+    EXPECT_TRUE(failed.value.IsEmpty());
+
+    BindingResult target;
+    target.value = "old";
+    target = std::move(moved);
+    EXPECT_EQ(target.GetError(), "bad");
+
+    BindingProperty content("v");
+    BindingResult copied(content);
+    EXPECT_TRUE(copied.IsSuccess());
+    EXPECT_EQ(copied.value.GetString(), "v");
+    EXPECT_EQ(content.GetString(), "v");
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+// Whole-tree behaviour: every page and every counted byte comes back, and very deep trees are
+// destroyed, copied, compared and walked without exhausting the stack.
+
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "binding/binding_page_source.h"
+#include "binding/binding_property.h"
+#include "binding/binding_visitor.h"
+#include "diagnostics/allocation.h"
+#include "platform/virtual_memory.h"
+
+namespace Korvel::Testing {
+enum class Mood : int { Calm = 1 };
+} // namespace Korvel::Testing
+
+KORVEL_STATIC_TYPE(enum, Korvel::Testing::Mood)
+
+namespace {
+
+using namespace Korvel;
+
+std::uint64_t LiveBytes() {
+    MemoryStatistics statistics{};
+    ReadMemoryStatistics(&statistics);
+    return statistics.bytesAllocated - statistics.bytesFreed;
+}
+
+// A tree of about `count` nodes of every kind: records with repeated and unique member names,
+// strings short and long, blobs, enums and nested collections.
+void BuildMixedTree(BindingProperty& root, int count) {
+    BindingProperty& items = root.Member("items");
+    int nodes = 0;
+    for (int i = 0; nodes < count; ++i) {
+        BindingProperty& item = items.Append();
+        item.Member("id") = i;
+        item.Member("name") = "item-" + std::to_string(i);
+        item.Member("ratio") = i * 0.5;
+        item.Member("flag") = (i % 2) == 0;
+        item.Member("big") = std::uint64_t{1} << (i % 64);
+        item.Member(i % 7 == 0 ? "note-" + std::to_string(i) : std::string("note")) =
+            std::string(i % 5 == 0 ? 90 : 10, 'n');
+        item.Member("bytes").SetBlob(
+            std::vector<std::uint8_t>(static_cast<std::size_t>(i % 40), 7));
+        item.Member("mood").SetEnum(1, StaticType::Identity<Testing::Mood>());
+        BindingProperty& tags = item.Member("tags");
+        tags.Append() = "common";
+        tags.Append() = std::int64_t{-i};
+        tags.Append();
+        nodes += 13;
+    }
+}
+
+TEST(BindingTreeMemory, BuildingAndDestroyingReturnsEverything) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    const std::size_t pagesBefore = source.PagesInUse();
+    const std::size_t regionsBefore = Platform::LiveRegionCount();
+    const std::uint64_t bytesBefore = LiveBytes();
+    {
+        BindingProperty root;
+        BuildMixedTree(root, 100000);
+        EXPECT_GT(source.PagesInUse(), pagesBefore + 16);
+        EXPECT_GT(LiveBytes(), bytesBefore); // element arrays, blobs, the pool: all counted
+        BindingProperty copy(root);
+        EXPECT_TRUE(copy == root);
+        root.Clear();
+        EXPECT_EQ(root.Pool()->PagesHeld(), 0u);
+        EXPECT_EQ(root.Pool()->InternedCount(), 0u);
+    }
+    EXPECT_EQ(source.PagesInUse(), pagesBefore);
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+}
+
+TEST(BindingTreeMemory, ReplacingContentReleasesIt) {
+    const std::uint64_t bytesBefore = LiveBytes();
+    {
+        BindingProperty root;
+        std::size_t pagesAfterFirstRound = 0;
+        for (int round = 0; round < 3; ++round) {
+            BuildMixedTree(root, 5000);
+            EXPECT_GT(root.Pool()->PagesHeld(), 10u);
+            root.Member("items") = 1;                    // the whole collection goes
+            EXPECT_EQ(root.Pool()->InternedCount(), 1u); // only the name "items" is left
+            // What is left (root block, one node, one name) holds at most one page per bin.
+            if (round == 0) {
+                pagesAfterFirstRound = root.Pool()->PagesHeld();
+                EXPECT_LE(pagesAfterFirstRound, 3u);
+            } else {
+                EXPECT_EQ(root.Pool()->PagesHeld(), pagesAfterFirstRound);
+            }
+        }
+        BindingProperty other;
+        other.Member("x") = "y";
+        root = std::move(other); // roots exchange pools; `other` releases what root held
+        EXPECT_EQ(other.Pool()->InternedCount(), 0u);
+    }
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+}
+
+constexpr int kDepth = 100000;
+
+TEST(BindingTreeMemory, VeryDeepTreesAreSafe) {
+    const std::uint64_t bytesBefore = LiveBytes();
+    const std::size_t pagesBefore = BindingPageSource::Instance().PagesInUse();
+    {
+        BindingProperty root;
+        BindingProperty* at = &root;
+        for (int level = 0; level < kDepth; ++level) {
+            at = (level % 2 == 0) ? &at->Member("child") : &at->Append();
+            if (level % 1000 == 0) {
+                at->Member("label") = "level";
+            }
+        }
+        *at = "bottom";
+
+        BindingProperty copy(root);
+        EXPECT_TRUE(copy == root);
+
+        struct CountingVisitor : BindingVisitor {
+            void Null() override {}
+            void Bool(bool) override {}
+            void Int64(std::int64_t) override {}
+            void Uint64(std::uint64_t) override {}
+            void Double(double) override {}
+            void String(std::string_view text) override { last = text; }
+            void Blob(std::span<const std::uint8_t>) override {}
+            void Enum(const BindingEnumRecord&) override {}
+            void StartArray(std::size_t) override { ++open; }
+            void BeginElement(std::size_t) override {}
+            void EndElement(std::size_t) override {}
+            void EndArray() override { --open; }
+            void StartObject(std::size_t) override { ++open; }
+            void Key(std::string_view) override {}
+            void EndMember(std::string_view) override {}
+            void EndObject() override { --open; }
+            long open = 0;
+            std::string_view last;
+        } visitor;
+        copy.Accept(visitor);
+        EXPECT_EQ(visitor.open, 0);
+        EXPECT_EQ(visitor.last, "bottom");
+
+        // Replace the deep tree by part of itself, then let both go out of scope.
+        copy = std::move(copy.Member("child"));
+        EXPECT_EQ(copy.Kind(), BindingKind::Collection);
+    }
+    EXPECT_EQ(BindingPageSource::Instance().PagesInUse(), pagesBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+}
+
+} // namespace

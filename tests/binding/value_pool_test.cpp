@@ -1,0 +1,292 @@
+#include "binding/binding_value_pool.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "binding/binding_page_source.h"
+#include "binding/static_type_id.h"
+#include "platform/virtual_memory.h"
+
+namespace {
+
+using namespace Korvel;
+
+struct PoolDeleter {
+    void operator()(BindingValuePool* pool) const { BindingValuePool::Destroy(pool); }
+};
+using PoolHandle = std::unique_ptr<BindingValuePool, PoolDeleter>;
+
+PoolHandle NewPool() {
+    return PoolHandle(BindingValuePool::Create());
+}
+
+// Takes every block the inline page of `size` holds and returns their indices.
+std::vector<std::size_t> DrainInlinePage(BindingValuePool& pool, std::size_t size,
+                                         std::vector<void*>& blocks) {
+    std::vector<std::size_t> indices;
+    while (true) {
+        void* block = pool.AllocateBlock(size);
+        const auto where = pool.Locate(block, size);
+        if (where.pageSize != BindingValuePool::kInlinePageSize) {
+            pool.FreeBlock(block, size);
+            break;
+        }
+        blocks.push_back(block);
+        indices.push_back(where.index);
+    }
+    return indices;
+}
+
+std::vector<std::size_t> Range(std::size_t first, std::size_t last) {
+    std::vector<std::size_t> values;
+    for (std::size_t i = first; i <= last; ++i) {
+        values.push_back(i);
+    }
+    return values;
+}
+
+TEST(BindingValuePool, FirstBlockComesFromTheInlinePage) {
+    const std::size_t pagesBefore = BindingPageSource::Instance().PagesInUse();
+    PoolHandle pool = NewPool();
+    void* block = pool->AllocateBlock(8);
+    const auto where = pool->Locate(block, 8);
+    EXPECT_EQ(where.pageSize, BindingValuePool::kInlinePageSize);
+    EXPECT_EQ(where.index, 2u); // (8 + 15) / 8: blocks 0 and 1 overlap the header
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+    EXPECT_EQ(BindingPageSource::Instance().PagesInUse(), pagesBefore);
+    pool->FreeBlock(block, 8);
+}
+
+TEST(BindingValuePool, InlinePageNumbering) {
+    PoolHandle pool = NewPool();
+    std::vector<void*> small, medium, large;
+    EXPECT_EQ(DrainInlinePage(*pool, 4, small), Range(4, 35));
+    EXPECT_EQ(DrainInlinePage(*pool, 12, medium), Range(2, 11));
+    EXPECT_EQ(DrainInlinePage(*pool, 72, large), Range(1, 1));
+    // Sizes are rounded up to multiples of 4: 10 bytes use the drained 12-byte bin.
+    void* block = pool->AllocateBlock(10);
+    EXPECT_EQ(pool->Locate(block, 12).pageSize, BindingValuePool::kPageSize);
+    EXPECT_EQ(pool->Locate(block, 12).index, 2u);
+    pool->FreeBlock(block, 10);
+    for (void* b : small) {
+        pool->FreeBlock(b, 4);
+    }
+    for (void* b : medium) {
+        pool->FreeBlock(b, 12);
+    }
+    for (void* b : large) {
+        pool->FreeBlock(b, 72);
+    }
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+}
+
+TEST(BindingValuePool, FullPageNumbering) {
+    PoolHandle pool = NewPool();
+    for (const std::size_t size : {std::size_t{12}, std::size_t{4}}) {
+        std::vector<void*> inlineBlocks;
+        DrainInlinePage(*pool, size, inlineBlocks);
+        std::vector<void*> blocks;
+        std::vector<std::size_t> indices;
+        const void* page = nullptr;
+        while (true) {
+            void* block = pool->AllocateBlock(size);
+            const auto where = pool->Locate(block, size);
+            ASSERT_EQ(where.pageSize, BindingValuePool::kPageSize);
+            if (page == nullptr) {
+                page = where.page;
+            }
+            blocks.push_back(block);
+            if (where.page != page) {
+                break;
+            }
+            indices.push_back(where.index);
+        }
+        EXPECT_EQ(indices, size == 12 ? Range(2, 340) : Range(4, 1023)) << size;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(page) % 4096, 0u);
+        for (void* block : blocks) {
+            pool->FreeBlock(block, size);
+        }
+        for (void* block : inlineBlocks) {
+            pool->FreeBlock(block, size);
+        }
+        EXPECT_EQ(pool->PagesHeld(), 0u);
+    }
+}
+
+TEST(BindingValuePool, FullPageIsRelinkedAfterOneFree) {
+    PoolHandle pool = NewPool();
+    constexpr std::size_t size = 72;
+    std::vector<void*> inlineBlocks;
+    DrainInlinePage(*pool, size, inlineBlocks);
+    // Fill one 4096-byte page (55 blocks of 72 bytes) and start a second one.
+    std::vector<void*> first;
+    for (int i = 0; i < 55; ++i) {
+        first.push_back(pool->AllocateBlock(size));
+    }
+    const void* firstPage = pool->Locate(first[0], size).page;
+    EXPECT_EQ(pool->Locate(first.back(), size).index, 55u);
+    void* other = pool->AllocateBlock(size);
+    const void* secondPage = pool->Locate(other, size).page;
+    ASSERT_NE(secondPage, firstPage);
+    EXPECT_EQ(pool->FirstPage(size), secondPage);
+
+    pool->FreeBlock(first[10], size);
+    EXPECT_EQ(pool->FirstPage(size), firstPage);
+    // The freed block is the next one handed out, after which the page is full again.
+    EXPECT_EQ(pool->AllocateBlock(size), first[10]);
+    EXPECT_EQ(pool->FirstPage(size), secondPage);
+
+    // A second page whose last block goes back returns to the page source.
+    EXPECT_EQ(pool->PagesHeld(), 2u);
+    pool->FreeBlock(other, size);
+    EXPECT_EQ(pool->PagesHeld(), 1u);
+    EXPECT_EQ(pool->FirstPage(size), nullptr); // the remaining page is full
+    for (void* block : first) {
+        pool->FreeBlock(block, size);
+    }
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+    for (void* block : inlineBlocks) {
+        pool->FreeBlock(block, size);
+    }
+    // The inline page, now with a free block, is the first page again.
+    EXPECT_EQ(pool->Locate(pool->AllocateBlock(size), size).pageSize,
+              BindingValuePool::kInlinePageSize);
+}
+
+TEST(BindingPageSource, ChunkIsReleasedWhenAllItsPagesAreBack) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    ASSERT_EQ(source.PagesInUse(), 0u) << "an earlier test kept pages";
+    const std::size_t regionsBefore = Platform::LiveRegionCount();
+
+    std::vector<void*> pages;
+    for (std::size_t i = 0; i < BindingPageSource::kPagesPerChunk; ++i) {
+        pages.push_back(source.TakePage());
+        ASSERT_NE(pages.back(), nullptr);
+    }
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 1);
+    EXPECT_EQ(source.ChunkCount(), 1u);
+    // Pages of a new chunk go out from the lowest address up.
+    for (std::size_t i = 1; i < pages.size(); ++i) {
+        EXPECT_EQ(static_cast<char*>(pages[i]) - static_cast<char*>(pages[i - 1]), 4096);
+    }
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pages[0]) % BindingPageSource::kChunkSize, 0u);
+
+    void* seventeenth = source.TakePage(); // the chunk is exhausted: a second one is reserved
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 2);
+
+    for (std::size_t i = 0; i + 1 < pages.size(); ++i) {
+        source.ReturnPage(pages[i]);
+    }
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 2);
+    source.ReturnPage(pages.back());
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 1);
+    source.ReturnPage(seventeenth);
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+    EXPECT_EQ(source.PagesInUse(), 0u);
+    EXPECT_EQ(source.ChunkCount(), 0u);
+
+    // The next page reserves a fresh region.
+    void* again = source.TakePage();
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 1);
+    source.ReturnPage(again);
+    source.ReturnPage(again); // a double return is ignored
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+}
+
+TEST(BindingValuePool, PoolPagesGoBackToTheSystem) {
+    const std::size_t regionsBefore = Platform::LiveRegionCount();
+    PoolHandle pool = NewPool();
+    std::vector<void*> blocks;
+    for (int i = 0; i < 20000; ++i) {
+        blocks.push_back(pool->AllocateBlock(24));
+    }
+    EXPECT_GT(pool->PagesHeld(), 16u);
+    EXPECT_GT(Platform::LiveRegionCount(), regionsBefore + 1);
+    for (void* block : blocks) {
+        pool->FreeBlock(block, 24);
+    }
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+}
+
+TEST(BindingValuePool, LargeRequestsBypassTheBins) {
+    PoolHandle pool = NewPool();
+    void* block = pool->AllocateBlock(200);
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xAB, 200);
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+    pool->FreeBlock(block, 200);
+}
+
+TEST(BindingValuePool, InterningCountsReferences) {
+    PoolHandle pool = NewPool();
+    const BindingInternedString* first = pool->Intern("status");
+    const BindingInternedString* second = pool->Intern(std::string("status"));
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first->references, 2u);
+    EXPECT_EQ(first->View(), "status");
+    EXPECT_EQ(first->Text()[6], '\0');
+    EXPECT_EQ(first->hash, BindingHash("status"));
+    EXPECT_EQ(pool->InternedCount(), 1u);
+
+    pool->ReleaseInterned(first);
+    EXPECT_EQ(pool->FindInterned("status"), second);
+    pool->ReleaseInterned(second);
+    EXPECT_EQ(pool->FindInterned("status"), nullptr);
+    EXPECT_EQ(pool->InternedCount(), 0u);
+
+    // The empty text is the shared constant, never counted.
+    EXPECT_EQ(pool->Intern(""), &BindingInternedString::Empty());
+    EXPECT_EQ(pool->InternedCount(), 0u);
+    pool->ReleaseInterned(&BindingInternedString::Empty());
+    // Text ends at its first zero byte.
+    const BindingInternedString* cut = pool->Intern(std::string_view("ab\0cd", 5));
+    EXPECT_EQ(cut, pool->Intern("ab"));
+    pool->ReleaseInterned(cut);
+    pool->ReleaseInterned(cut);
+}
+
+TEST(BindingValuePool, InternTableGrowsAndKeepsEveryEntry) {
+    PoolHandle pool = NewPool();
+    EXPECT_EQ(pool->InternBucketCount(), 0u);
+    std::vector<std::string> texts;
+    std::vector<const BindingInternedString*> entries;
+    for (int i = 0; i < 3000; ++i) {
+        // Some texts are long enough to live outside the pool's blocks.
+        texts.push_back("member-" + std::to_string(i) + std::string(i % 3 == 0 ? 80 : 0, 'x'));
+        entries.push_back(pool->Intern(texts.back()));
+        if (i == 0) {
+            EXPECT_EQ(pool->InternBucketCount(), BindingValuePool::kInitialInternBuckets);
+        }
+    }
+    EXPECT_EQ(pool->InternedCount(), 3000u);
+    EXPECT_GE(pool->InternBucketCount(), 3000u);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(pool->FindInterned(texts[i]), entries[i]);
+        EXPECT_EQ(entries[i]->View(), texts[i]);
+    }
+    for (const BindingInternedString* entry : entries) {
+        pool->ReleaseInterned(entry);
+    }
+    EXPECT_EQ(pool->InternedCount(), 0u);
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+}
+
+TEST(BindingValuePool, PoolsInternIndependently) {
+    PoolHandle a = NewPool();
+    PoolHandle b = NewPool();
+    const BindingInternedString* inA = a->Intern("shared");
+    const BindingInternedString* inB = b->Intern("shared");
+    EXPECT_NE(inA, inB);
+    a->ReleaseInterned(inA);
+    EXPECT_EQ(a->FindInterned("shared"), nullptr);
+    EXPECT_EQ(b->FindInterned("shared"), inB);
+    EXPECT_EQ(inB->View(), "shared");
+    b->ReleaseInterned(inB);
+}
+
+} // namespace

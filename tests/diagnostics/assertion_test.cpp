@@ -1,0 +1,93 @@
+#include "diagnostics/assertion.h"
+
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "diagnostics/format_message.h"
+#include "diagnostics/logging_api.h"
+#include "platform/debugger_output.h"
+#include "platform/thread_id.h"
+
+namespace Korvel {
+namespace {
+
+TEST(AssertionText, Layout) {
+    EXPECT_EQ(BuildAssertionText("", "", "", 0, ""), "Assertion failed!\n\n");
+    EXPECT_EQ(BuildAssertionText(nullptr, nullptr, nullptr, 0, nullptr), "Assertion failed!\n\n");
+    EXPECT_EQ(BuildAssertionText("x", "d", "a", 12, "f"),
+              "Assertion failed!\n\nFile: a\nLine: 12\n\nFunction: f\n\nExpression: x\n\n"
+              "Description: d");
+    EXPECT_EQ(BuildAssertionText("", "", "", -7, ""), "Assertion failed!\n\nLine: -7\n\n");
+    EXPECT_EQ(BuildAssertionText("", "why", "", 0, ""),
+              "Assertion failed!\n\n\n\nDescription: why");
+    EXPECT_EQ(BuildAssertionText(kMarkerRegionDataMissing, "", "", 0, ""),
+              "Assertion failed!\n\nExpression: ALE-10000024");
+}
+
+TEST(AssertionText, MarkerCodes) {
+    EXPECT_STREQ(kMarkerRegionDataMissing, "ALE-10000024");
+    EXPECT_STREQ(kMarkerGlobalsMissing, "ALE-10000029");
+    EXPECT_STREQ(kMarkerIncompatibleHostApi, "ALE-EECF0606");
+}
+
+struct DebuggerLines {
+    DebuggerLines() { Platform::SetDebuggerOutputHook(&Collect, this); }
+    ~DebuggerLines() { Platform::SetDebuggerOutputHook(nullptr, nullptr); }
+    static void Collect(const char* text, void* context) {
+        static_cast<DebuggerLines*>(context)->lines.emplace_back(text);
+    }
+    std::vector<std::string> lines;
+};
+
+class AssertionReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Logging::AddRef();
+        Logging::Release(); // a fresh logger with its default settings
+        Logging::AddRef();
+    }
+    void TearDown() override { Logging::Release(); }
+};
+
+TEST_F(AssertionReport, ReachesStdErrAndDebuggerAtErrorInDbg) {
+    DebuggerLines debugger;
+    ::testing::internal::CaptureStderr();
+    ReportAssertion("count %d > 0 %s", "", "file.cpp", 3, "");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string expected =
+        FormatMessage("diagnostics_tests(%1$08X):  ERROR| ", Platform::CurrentThreadId()) +
+        "Assertion failed!\n\nFile: file.cpp\nLine: 3\n\nExpression: count %d > 0 %s\n";
+    EXPECT_EQ(err, expected);
+    EXPECT_THAT(debugger.lines, ::testing::ElementsAre(expected));
+}
+
+TEST_F(AssertionReport, MarkerIsLoggedAsExpression) {
+    class Capture : public LogTarget {
+    public:
+        bool Write(const LogRecord& record) override {
+            levels.push_back(record.level);
+            masks.push_back(record.categories);
+            texts.emplace_back(record.message);
+            return true;
+        }
+        std::vector<int32_t> levels;
+        std::vector<uint64_t> masks;
+        std::vector<std::string> texts;
+    } capture;
+    auto* stdErr = Logging::GetStdErrTarget();
+    stdErr->detach(stdErr);
+    capture.Configure(LogTargetConfig{0, 0, 0, "#M"});
+    ReportFatalMarker(kMarkerGlobalsMissing);
+    ReportAssertion("", "", "", 0, "");
+    EXPECT_THAT(capture.texts,
+                ::testing::ElementsAre("Assertion failed!\n\nExpression: ALE-10000029",
+                                       "Assertion failed!\n\n"));
+    EXPECT_THAT(capture.levels, ::testing::ElementsAre(2, 2));
+    EXPECT_THAT(capture.masks, ::testing::ElementsAre(1u, 1u));
+}
+
+} // namespace
+} // namespace Korvel

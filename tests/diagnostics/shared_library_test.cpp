@@ -1,0 +1,83 @@
+// The shared library carries its own allocation operators, start-up and
+// shutdown. Loading it must neither disturb the loading process's allocations
+// nor let the library's operators serve them.
+//
+// Once the plug-in exposes GetMemoryStats, this is also the place to check
+// that the library's own objects are counted.
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "diagnostics/allocation.h"
+
+namespace {
+
+std::string ObjectFileOf(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+        return "";
+    }
+    return info.dli_fname;
+}
+
+// The library's file name, compared without directories (dladdr reports the
+// path the library was loaded by).
+bool IsPlugin(const std::string& path) {
+    const std::string plugin = KORVEL_PLUGIN_PATH;
+    auto base = [](const std::string& p) { return p.substr(p.find_last_of('/') + 1); };
+    return !path.empty() && base(path) == base(plugin);
+}
+
+TEST(SharedLibrary, LoadsAndUnloadsWithoutTouchingTheHostsAllocations) {
+    Korvel::MemoryStatistics before{};
+    Korvel::ReadMemoryStatistics(&before);
+
+    void* library = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    EXPECT_NE(dlsym(library, "load_vel_service_status"), nullptr);
+
+    // The process's operator new is still its own, not the library's.
+    using NewFunction = void* (*)(std::size_t);
+    NewFunction hostNew = &::operator new;
+    EXPECT_FALSE(IsPlugin(ObjectFileOf(reinterpret_cast<void*>(hostNew))));
+    void* global = dlsym(RTLD_DEFAULT, sizeof(std::size_t) == 8 ? "_Znwm" : "_Znwj");
+    if (global != nullptr) {
+        EXPECT_FALSE(IsPlugin(ObjectFileOf(global)));
+    }
+    // The library's operators are not reachable by name through its handle.
+    void* inLibrary = dlsym(library, sizeof(std::size_t) == 8 ? "_Znwm" : "_Znwj");
+    if (inLibrary != nullptr) {
+        EXPECT_FALSE(IsPlugin(ObjectFileOf(inLibrary)));
+    }
+    EXPECT_EQ(dlsym(library, "_ZN6Korvel8AllocateEm"), nullptr);
+    EXPECT_EQ(dlsym(library, "_ZN6Korvel8AllocateEj"), nullptr);
+
+    // Host allocations made while the library is loaded go to the host's
+    // heap and are freed by it; the host's own counters (this program's copy
+    // of the static library) see none of them.
+    auto text = std::make_unique<std::string>(1000, 'h');
+    void* raw = std::malloc(64);
+    std::free(raw);
+    text.reset();
+    Korvel::MemoryStatistics after{};
+    Korvel::ReadMemoryStatistics(&after);
+    EXPECT_EQ(after.blocksAllocated, before.blocksAllocated);
+    EXPECT_EQ(after.blocksFreed, before.blocksFreed);
+
+    // Unloading runs the library's shutdown (tracing providers) cleanly.
+    EXPECT_EQ(dlclose(library), 0);
+
+    // And the library can be loaded again.
+    library = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    EXPECT_EQ(dlclose(library), 0);
+}
+
+} // namespace

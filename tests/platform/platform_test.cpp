@@ -1,0 +1,233 @@
+#include <dlfcn.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <future>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/debugger_output.h"
+#include "platform/dynamic_library.h"
+#include "platform/executable_path.h"
+#include "platform/heap.h"
+#include "platform/local_time.h"
+#include "platform/recursive_lock.h"
+#include "platform/text.h"
+#include "platform/thread_id.h"
+#include "platform/virtual_memory.h"
+
+namespace Korvel::Platform {
+namespace {
+
+TEST(VirtualMemory, RegionsAreAlignedWritableAndCounted) {
+    const std::size_t before = LiveRegionCount();
+    std::vector<std::pair<void*, std::size_t>> regions;
+    for (std::size_t size : {std::size_t{1}, std::size_t{4096}, std::size_t{65536},
+                             std::size_t{65537}, std::size_t{3 * 65536}}) {
+        void* region = ReserveRegion(size);
+        ASSERT_NE(region, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(region) % kRegionAlignment, 0u) << size;
+        std::memset(region, 0xAB, size);
+        EXPECT_EQ(static_cast<unsigned char*>(region)[size - 1], 0xAB);
+        regions.emplace_back(region, size);
+    }
+    EXPECT_EQ(LiveRegionCount(), before + regions.size());
+    for (auto [region, size] : regions) {
+        ReleaseRegion(region, size);
+    }
+    EXPECT_EQ(LiveRegionCount(), before);
+}
+
+TEST(VirtualMemory, FreshRegionsAreZeroAndBadRequestsFail) {
+    auto* region = static_cast<unsigned char*>(ReserveRegion(65536));
+    ASSERT_NE(region, nullptr);
+    for (std::size_t i = 0; i < 65536; i += 997) {
+        ASSERT_EQ(region[i], 0);
+    }
+    ReleaseRegion(region, 65536);
+    const std::size_t before = LiveRegionCount();
+    EXPECT_EQ(ReserveRegion(0), nullptr);
+    EXPECT_EQ(ReserveRegion(SIZE_MAX), nullptr);
+    ReleaseRegion(nullptr, 65536);
+    EXPECT_EQ(LiveRegionCount(), before);
+}
+
+TEST(VirtualMemory, CountIsExactUnderConcurrency) {
+    const std::size_t before = LiveRegionCount();
+    std::vector<std::future<void>> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.push_back(std::async(std::launch::async, [] {
+            for (int i = 0; i < 200; ++i) {
+                void* region = ReserveRegion(65536);
+                ASSERT_NE(region, nullptr);
+                ReleaseRegion(region, 65536);
+            }
+        }));
+    }
+    for (auto& worker : workers) {
+        worker.get();
+    }
+    EXPECT_EQ(LiveRegionCount(), before);
+}
+
+TEST(RecursiveLock, ReentrantAndExclusive) {
+    RecursiveLock lock;
+    lock.Lock();
+    lock.Lock(); // the owner may take it again
+    std::atomic<bool> acquired{false};
+    std::thread other([&] {
+        RecursiveLockGuard guard(lock);
+        acquired = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    lock.Unlock();
+    EXPECT_FALSE(acquired.load()); // still held once
+    lock.Unlock();
+    other.join();
+    EXPECT_TRUE(acquired.load());
+
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                RecursiveLockGuard outer(lock);
+                RecursiveLockGuard inner(lock);
+                ++counter;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(counter, 40000);
+}
+
+TEST(Clock, MonotonicCounterAndFrequency) {
+    const uint64_t frequency = HighResolutionFrequency();
+    ASSERT_GT(frequency, 0u);
+    const uint64_t start = ReadHighResolutionCounter();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const uint64_t end = ReadHighResolutionCounter();
+    ASSERT_GT(end, start);
+    const double seconds = static_cast<double>(end - start) / static_cast<double>(frequency);
+    EXPECT_GE(seconds, 0.029);
+    EXPECT_LT(seconds, 5.0);
+}
+
+TEST(LocalTimeTest, MatchesTheCRuntime) {
+    const std::time_t now = std::time(nullptr);
+    std::tm expected{};
+    localtime_r(&now, &expected);
+    const LocalTime time = ReadLocalTime();
+    EXPECT_EQ(time.year, expected.tm_year + 1900);
+    EXPECT_EQ(time.month, expected.tm_mon + 1);
+    EXPECT_GE(time.day, 1);
+    EXPECT_LE(time.day, 31);
+    EXPECT_GE(time.hour, 0);
+    EXPECT_LE(time.hour, 23);
+    EXPECT_LE(time.minute, 59);
+    EXPECT_LE(time.second, 60);
+    EXPECT_GE(time.millisecond, 0);
+    EXPECT_LE(time.millisecond, 999);
+}
+
+TEST(ThreadId, SystemIdentifierPerThread) {
+    EXPECT_EQ(CurrentThreadId(), static_cast<uint32_t>(syscall(SYS_gettid)));
+    EXPECT_EQ(CurrentThreadId(), CurrentThreadId());
+    uint32_t other = 0;
+    std::thread([&] { other = CurrentThreadId(); }).join();
+    EXPECT_NE(other, 0u);
+    EXPECT_NE(other, CurrentThreadId());
+}
+
+TEST(ExecutablePath, NamesThisProgram) {
+    char path[1024];
+    const std::size_t length = ReadExecutablePath(path, sizeof path);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, std::strlen(path));
+    EXPECT_EQ(path[0], '/');
+    const std::string text(path);
+    EXPECT_EQ(text.substr(text.find_last_of('/') + 1), "platform_tests");
+
+    char small[5];
+    EXPECT_EQ(ReadExecutablePath(small, sizeof small), 4u);
+    EXPECT_EQ(std::string(small), text.substr(0, 4));
+    EXPECT_EQ(ReadExecutablePath(nullptr, 10), 0u);
+}
+
+TEST(DebuggerOutput, NoChannelButTheHookSeesEveryText) {
+    WriteDebuggerOutput("dropped: no hook yet");
+    std::vector<std::string> seen;
+    SetDebuggerOutputHook(
+        [](const char* text, void* context) {
+            static_cast<std::vector<std::string>*>(context)->emplace_back(text);
+        },
+        &seen);
+    WriteDebuggerOutput("first\n");
+    WriteDebuggerOutput(nullptr);
+    WriteDebuggerOutput("second");
+    SetDebuggerOutputHook(nullptr, nullptr);
+    WriteDebuggerOutput("dropped again");
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "first\n");
+    EXPECT_EQ(seen[1], "second");
+}
+
+TEST(DynamicLibrary, LooksUpLibrariesAndFunctions) {
+    EXPECT_EQ(OpenLibrary("Advapi32.dll"), nullptr);
+    EXPECT_EQ(OpenLibrary(nullptr), nullptr);
+    EXPECT_EQ(FindLibraryFunction(nullptr, "strlen"), nullptr);
+    CloseLibrary(nullptr);
+
+    LibraryHandle libc = OpenLibrary("libc.so.6");
+    ASSERT_NE(libc, nullptr);
+    using Strlen = std::size_t (*)(const char*);
+    auto strlenFunction = reinterpret_cast<Strlen>(FindLibraryFunction(libc, "strlen"));
+    ASSERT_NE(strlenFunction, nullptr);
+    EXPECT_EQ(strlenFunction("four"), 4u);
+    EXPECT_EQ(FindLibraryFunction(libc, "NoSuchFunctionAnywhere"), nullptr);
+    EXPECT_EQ(FindLibraryFunction(libc, nullptr), nullptr);
+    CloseLibrary(libc);
+}
+
+TEST(Text, CaseInsensitiveCompare) {
+    EXPECT_EQ(CompareTextNoCase("Content-Type", "content-type", 12), 0);
+    EXPECT_EQ(CompareTextNoCase("ABCx", "abcY", 3), 0);
+    EXPECT_LT(CompareTextNoCase("abc", "ABD", 3), 0);
+    EXPECT_GT(CompareTextNoCase("b", "A", 1), 0);
+    EXPECT_LT(CompareTextNoCase("ab", "abc", 5), 0);
+    EXPECT_EQ(CompareTextNoCase("x", "y", 0), 0);
+}
+
+TEST(Heap, RuntimeHeapWithUsableSize) {
+    void* block = HeapAllocate(100);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 100u);
+    block = HeapReallocate(block, 5000);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 5000u);
+    HeapFree(block);
+    HeapFree(nullptr);
+    EXPECT_EQ(HeapBlockSize(nullptr), 0u);
+
+    char* copy = HeapDuplicateText("copy me");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_STREQ(copy, "copy me");
+    EXPECT_GE(HeapBlockSize(copy), 8u);
+    HeapFree(copy);
+    EXPECT_EQ(HeapDuplicateText(nullptr), nullptr);
+}
+
+} // namespace
+} // namespace Korvel::Platform

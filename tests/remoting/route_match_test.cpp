@@ -1,0 +1,299 @@
+#include <chrono>
+#include <initializer_list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "remoting/route_match.h"
+
+namespace Korvel {
+namespace {
+
+using Captures = std::unordered_map<std::string, std::string>;
+
+struct RouteSpec {
+    RouteSpec(std::string p, HttpMethod m = HttpMethod::None, std::string text = "")
+        : path(std::move(p)), method(m), methodText(std::move(text)) {}
+
+    std::string path;
+    HttpMethod method;
+    std::string methodText;
+};
+
+RemotingRoute MakeRoute(const RouteSpec& spec, std::string_view name = "Function") {
+    FunctionRoute route;
+    RouteRegistration registered = route.SetPath(spec.path);
+    EXPECT_FALSE(registered.failed) << registered.message;
+    if (spec.method == HttpMethod::Custom) {
+        route.SetCustomMethod(spec.methodText);
+    } else {
+        route.SetMethod(spec.method);
+    }
+    return BuildRoute(route, name, nullptr);
+}
+
+std::vector<RemotingRoute> MakeRoutes(std::initializer_list<RouteSpec> specs) {
+    std::vector<RemotingRoute> routes;
+    for (const RouteSpec& spec : specs) {
+        routes.push_back(MakeRoute(spec));
+    }
+    return routes;
+}
+
+RouteMatch Request(std::string path, HttpMethod method = HttpMethod::Get,
+                   std::string methodText = "") {
+    RouteMatch match;
+    match.method = method;
+    match.methodText = std::move(methodText);
+    match.path = std::move(path);
+    return match;
+}
+
+// Matches `path` against a single route and returns the captures, or fails the test.
+bool MatchOne(const RouteSpec& spec, const std::string& path, Captures* captures = nullptr) {
+    const std::vector<RemotingRoute> routes{MakeRoute(spec)};
+    RouteMatch match = Request(path);
+    const bool matched = MatchRoutes(match, routes);
+    if (captures != nullptr) {
+        *captures = match.captures;
+    }
+    return matched;
+}
+
+TEST(RouteMatch, PlaceholderOperators) {
+    Captures captures;
+    EXPECT_TRUE(MatchOne({"/a/{x}"}, "/a/b%20c", &captures));
+    EXPECT_EQ(captures, (Captures{{"x", "b c"}}));
+    EXPECT_FALSE(MatchOne({"/a/{x}"}, "/a/b/c"));
+    EXPECT_TRUE(MatchOne({"/a/{x}"}, "/a/", &captures));
+    EXPECT_EQ(captures, (Captures{{"x", ""}}));
+
+    EXPECT_TRUE(MatchOne({"/files/{+rest}"}, "/files/a/b/c", &captures));
+    EXPECT_EQ(captures, (Captures{{"rest", "a/b/c"}}));
+
+    EXPECT_TRUE(MatchOne({"/doc{#frag}"}, "/doc#top", &captures));
+    EXPECT_EQ(captures, (Captures{{"frag", "top"}}));
+    EXPECT_FALSE(MatchOne({"/doc{#frag}"}, "/doctop"));
+
+    EXPECT_TRUE(MatchOne({"/q/{x}"}, "/q/a+b%2Fc", &captures));
+    EXPECT_EQ(captures, (Captures{{"x", "a b/c"}}));
+}
+
+TEST(RouteMatch, LiteralPartsOfTemplatesMatchExactly) {
+    EXPECT_TRUE(MatchOne({"/v1.0/{x}"}, "/v1.0/a"));
+    EXPECT_FALSE(MatchOne({"/v1.0/{x}"}, "/v1a0/a"));
+    EXPECT_TRUE(MatchOne({"/(a)/{x}.json"}, "/(a)/b.json"));
+    EXPECT_FALSE(MatchOne({"/(a)/{x}.json"}, "/a/b.json"));
+    EXPECT_FALSE(MatchOne({"/(a)/{x}.json"}, "/(a)/b.jsonx"));
+    // The whole path must match, not a part of it.
+    EXPECT_FALSE(MatchOne({"/a/{x}"}, "/z/a/b"));
+    EXPECT_FALSE(MatchOne({"/a/{x}"}, "/A/b"));
+}
+
+TEST(RouteMatch, LiteralPiecesBetweenPlaceholders) {
+    Captures captures;
+    EXPECT_TRUE(MatchOne({"/{a}-{b}-{c}"}, "/x-y-z", &captures));
+    EXPECT_EQ(captures, (Captures{{"a", "x"}, {"b", "y"}, {"c", "z"}}));
+    EXPECT_TRUE(MatchOne({"/{a}-{b}-{c}"}, "/x--", &captures));
+    EXPECT_EQ(captures, (Captures{{"a", "x"}, {"b", ""}, {"c", ""}}));
+    EXPECT_FALSE(MatchOne({"/{a}-{b}-{c}"}, "/x-y"));
+    // Pieces may overlap in the path the way the expression allows.
+    EXPECT_TRUE(MatchOne({"/{a}aa{b}"}, "/aaa", &captures));
+    EXPECT_EQ(captures, (Captures{{"a", "a"}, {"b", ""}}));
+    EXPECT_FALSE(MatchOne({"ab{x}ba"}, "aba"));
+    EXPECT_TRUE(MatchOne({"ab{x}ba"}, "abba", &captures));
+    EXPECT_EQ(captures, (Captures{{"x", ""}}));
+    EXPECT_TRUE(MatchOne({"/{a}/{#f}"}, "/p/#q", &captures));
+    EXPECT_EQ(captures, (Captures{{"a", "p"}, {"f", "q"}}));
+    EXPECT_FALSE(MatchOne({"/{a}/{#f}"}, "/p/q"));
+}
+
+TEST(RouteMatch, PathWithoutALiteralPieceIsRefusedBeforeBacktracking) {
+    // Three placeholders that compete for the same characters: an expression matcher would try
+    // every split of the path between them (seconds for 1 KB) before failing on the missing "-".
+    const std::vector<RemotingRoute> routes = MakeRoutes({{"/{+a}/{+b}/{+c}-{d}.json"}});
+    RouteMatch match = Request(std::string(kMaxTemplatePathLength - 6, '/') + "a.json");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(MatchRoutes(match, routes));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(RouteMatch, TemplatesTakeTheWholePathIncludingAQueryPart) {
+    Captures captures;
+    EXPECT_TRUE(MatchOne({"/items/{id}"}, "/items/5?verbose", &captures));
+    EXPECT_EQ(captures, (Captures{{"id", "5?verbose"}}));
+}
+
+TEST(RouteMatch, RepeatedAndUnnamedPlaceholders) {
+    Captures captures;
+    EXPECT_TRUE(MatchOne({"/{x}/{x}"}, "/1/2", &captures));
+    EXPECT_EQ(captures, (Captures{{"x", "2"}}));
+    EXPECT_TRUE(MatchOne({"/{}/{name}"}, "/1/2", &captures));
+    EXPECT_EQ(captures, (Captures{{"", "1"}, {"name", "2"}}));
+}
+
+TEST(RouteMatch, LiteralPathsCompareBytes) {
+    EXPECT_TRUE(MatchOne({"/a/b"}, "/a/b"));
+    EXPECT_FALSE(MatchOne({"/a/b"}, "/a/b?x=1"));
+    EXPECT_FALSE(MatchOne({"/a/b"}, "/a/b/"));
+    EXPECT_FALSE(MatchOne({"/a/b"}, "/A/b"));
+    EXPECT_FALSE(MatchOne({"/a/b"}, "/a/b%20"));
+    EXPECT_FALSE(MatchOne({"/a/b"}, std::string("/a/b\0", 5)));
+    // Registered with a trailing "/", reached without it.
+    EXPECT_TRUE(MatchOne({"/a/b/"}, "/a/b"));
+    EXPECT_TRUE(MatchOne({"/"}, "/"));
+}
+
+TEST(RouteMatch, FunctionNameIsThePatternWithoutAPath) {
+    const std::vector<RemotingRoute> routes{MakeRoute({""}, "GetThing")};
+    RouteMatch byName = Request("GetThing");
+    EXPECT_TRUE(MatchRoutes(byName, routes));
+    RouteMatch byOther = Request("/GetThing");
+    EXPECT_FALSE(MatchRoutes(byOther, routes));
+}
+
+TEST(RouteMatch, MethodRules) {
+    const std::vector<RemotingRoute> any = MakeRoutes({{"/r", HttpMethod::None}});
+    for (HttpMethod method : {HttpMethod::None, HttpMethod::Get, HttpMethod::Post,
+                              HttpMethod::Delete, HttpMethod::Custom}) {
+        RouteMatch match = Request("/r", method, method == HttpMethod::Custom ? "PURGE" : "");
+        EXPECT_TRUE(MatchRoutes(match, any)) << static_cast<int>(method);
+    }
+
+    const std::vector<RemotingRoute> post = MakeRoutes({{"/r", HttpMethod::Post}});
+    RouteMatch get = Request("/r", HttpMethod::Get);
+    EXPECT_FALSE(MatchRoutes(get, post));
+    RouteMatch none = Request("/r", HttpMethod::None);
+    EXPECT_FALSE(MatchRoutes(none, post));
+    RouteMatch postRequest = Request("/r", HttpMethod::Post);
+    EXPECT_TRUE(MatchRoutes(postRequest, post));
+
+    const std::vector<RemotingRoute> purge = MakeRoutes({{"/r", HttpMethod::Custom, "PURGE"}});
+    RouteMatch same = Request("/r", HttpMethod::Custom, "PURGE");
+    EXPECT_TRUE(MatchRoutes(same, purge));
+    RouteMatch otherCase = Request("/r", HttpMethod::Custom, "purge");
+    EXPECT_FALSE(MatchRoutes(otherCase, purge));
+    RouteMatch noText = Request("/r", HttpMethod::Custom, "");
+    EXPECT_FALSE(MatchRoutes(noText, purge));
+    RouteMatch post2 = Request("/r", HttpMethod::Post);
+    EXPECT_FALSE(MatchRoutes(post2, purge));
+}
+
+TEST(RouteMatch, SingleFunctionDispatchRefusesAnotherMethod) {
+    FunctionRoute route;
+    ASSERT_FALSE(route.SetPath("/items/{id}").failed);
+    route.SetMethod(HttpMethod::Post);
+
+    RouteMatch get = Request("/items/7", HttpMethod::Get);
+    EXPECT_FALSE(MatchFunctionRoute(get, route, "PostItemsById", nullptr));
+    EXPECT_TRUE(get.captures.empty());
+    EXPECT_EQ(kInvalidFunctionMessage, "Invalid function");
+    EXPECT_EQ(kInvalidFunctionStatus, 404);
+
+    RouteMatch post = Request("/items/7", HttpMethod::Post);
+    EXPECT_TRUE(MatchFunctionRoute(post, route, "PostItemsById", nullptr));
+    EXPECT_EQ(post.captures, (Captures{{"id", "7"}}));
+    EXPECT_EQ(post.routeIndex, 0u);
+}
+
+TEST(RouteMatch, ShortestCapturesWinAndTiesKeepTheEarlierRoute) {
+    RouteMatch match = Request("/x/ab/cd");
+    const std::vector<RemotingRoute> routes = MakeRoutes({{"/x/{+all}"}, {"/x/{id}/{sub}"}});
+    ASSERT_TRUE(MatchRoutes(match, routes));
+    EXPECT_EQ(match.routeIndex, 1u);
+    EXPECT_EQ(match.captures, (Captures{{"id", "ab"}, {"sub", "cd"}}));
+
+    RouteMatch tie = Request("/x/yz");
+    const std::vector<RemotingRoute> tied = MakeRoutes({{"/x/{+a}"}, {"/x/{b}"}});
+    ASSERT_TRUE(MatchRoutes(tie, tied));
+    EXPECT_EQ(tie.routeIndex, 0u);
+    EXPECT_EQ(tie.captures, (Captures{{"a", "yz"}}));
+
+    // Decoded lengths count: "%41%42" is two characters once decoded, "abc" three.
+    RouteMatch decoded = Request("/x/abc/%41%42");
+    const std::vector<RemotingRoute> mixed = MakeRoutes({{"/x/{p}/AB"}, {"/x/abc/{q}"}});
+    EXPECT_FALSE(MatchRoutes(decoded, std::span(mixed.data(), 1)));
+    ASSERT_TRUE(MatchRoutes(decoded, mixed));
+    EXPECT_EQ(decoded.routeIndex, 1u);
+}
+
+TEST(RouteMatch, LiteralMatchEndsTheSearch) {
+    RouteMatch match = Request("/x/y");
+    const std::vector<RemotingRoute> routes = MakeRoutes({{"/x/{id}"}, {"/x/y"}, {"/{+z}"}});
+    ASSERT_TRUE(MatchRoutes(match, routes));
+    EXPECT_EQ(match.routeIndex, 1u);
+    EXPECT_TRUE(match.captures.empty());
+}
+
+TEST(RouteMatch, CapturesOfRoutesThatFailTheMethodAreNotKept) {
+    RouteMatch match = Request("/a/1", HttpMethod::Get);
+    const std::vector<RemotingRoute> routes =
+        MakeRoutes({{"/a/{x}", HttpMethod::Post}, {"/a/{y}", HttpMethod::Get}});
+    ASSERT_TRUE(MatchRoutes(match, routes));
+    EXPECT_EQ(match.routeIndex, 1u);
+    EXPECT_EQ(match.captures, (Captures{{"y", "1"}}));
+}
+
+TEST(RouteMatch, EarlierResultsAreClearedBeforeMatching) {
+    RouteMatch match = Request("/nothing");
+    match.captures["stale"] = "value";
+    match.routeIndex = 3;
+    const std::vector<RemotingRoute> routes = MakeRoutes({{"/a/{x}"}});
+    EXPECT_FALSE(MatchRoutes(match, routes));
+    EXPECT_TRUE(match.captures.empty());
+    EXPECT_FALSE(match.routeIndex.has_value());
+    EXPECT_EQ(match.function, nullptr);
+}
+
+TEST(RouteMatch, MalformedRouteIsUnusableAndMatchesNothing) {
+    FunctionRoute route;
+    route.path = "/a/{x"; // set directly, bypassing the registration check
+    const RemotingRoute built = BuildRoute(route, "F", nullptr);
+    EXPECT_FALSE(built.Usable());
+    EXPECT_EQ(built.error, "Route '/a/{x' has a placeholder that is not closed at offset 3.");
+    RouteMatch match = Request("/a/{x");
+    EXPECT_FALSE(MatchRoutes(match, std::span(&built, 1)));
+
+    route.path = "/a}";
+    const RemotingRoute stray = BuildRoute(route, "F", nullptr);
+    EXPECT_FALSE(stray.Usable());
+    RouteMatch literal = Request("/a}");
+    EXPECT_FALSE(MatchRoutes(literal, std::span(&stray, 1)));
+}
+
+TEST(RouteMatch, TemplatePathsAreBoundedInLength) {
+    const std::vector<RemotingRoute> routes = MakeRoutes({{"/a/{+x}"}});
+    const std::string atLimit = "/a/" + std::string(kMaxTemplatePathLength - 3, 'b');
+    RouteMatch fits = Request(atLimit);
+    ASSERT_TRUE(MatchRoutes(fits, routes));
+    EXPECT_EQ(fits.captures.at("x").size(), kMaxTemplatePathLength - 3);
+
+    RouteMatch tooLong = Request(atLimit + "b");
+    EXPECT_FALSE(MatchRoutes(tooLong, routes));
+}
+
+TEST(RouteMatch, MegabytePathNeitherCrashesNorHangs) {
+    const std::vector<RemotingRoute> templates =
+        MakeRoutes({{"/a/{x}"}, {"/a/{+x}"}, {"/a{#x}"}, {"/{+a}/{+b}/{+c}.json"}});
+    const std::string huge = "/a/" + std::string(1 << 20, 'b');
+    const std::string slashes(1 << 20, '/');
+
+    const auto start = std::chrono::steady_clock::now();
+    RouteMatch match = Request(huge);
+    EXPECT_FALSE(MatchRoutes(match, templates));
+    RouteMatch manySlashes = Request(slashes);
+    EXPECT_FALSE(MatchRoutes(manySlashes, templates));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // Refusal does not depend on running the matcher; generous bound for emulated builds.
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+
+    // A literal route of the same length still matches byte for byte.
+    const std::vector<RemotingRoute> literal = MakeRoutes({{huge}});
+    RouteMatch same = Request(huge);
+    EXPECT_TRUE(MatchRoutes(same, literal));
+}
+
+} // namespace
+} // namespace Korvel
