@@ -5,12 +5,36 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace Korvel::Testing {
 namespace {
+
+// Whether the library is loaded in this process at the moment.
+bool LibraryLoaded() {
+    void* handle = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr) {
+        return false;
+    }
+    dlclose(handle);
+    return true;
+}
+
+TEST(PluginLibrary, UnloadsWhenTheLastHostIsGone) {
+    {
+        TestHost host;
+        host.Load();
+        ASSERT_TRUE(host.Initialize());
+        EXPECT_TRUE(LibraryLoaded());
+    }
+    // Nothing in the library (such as a unique symbol) keeps it loaded, so a
+    // host can unload it and load it afresh.
+    EXPECT_FALSE(LibraryLoaded());
+}
 
 class AcceptedHostVersion : public ::testing::TestWithParam<HostVersion> {};
 
@@ -39,18 +63,38 @@ INSTANTIATE_TEST_SUITE_P(PluginLibrary, AcceptedHostVersion,
                          ::testing::Values(HostVersion{18, 0, 0}, HostVersion{18, 0, 5},
                                            HostVersion{18, 3, 0}, HostVersion{18, 3, 7}));
 
-// The marker and the incompatibility text go to the library's log before a
-// host has attached its log target, so a host cannot see them; the texts are
-// checked on the plug-in object of the test's own process.
-TEST(PluginLibrary, RefusedHostVersionsStillLearnThePluginsVersion) {
-    for (HostVersion version : {HostVersion{17, 9, 9}, HostVersion{19, 0, 0}}) {
+TEST(PluginLibrary, RefusedHostVersionsAreReportedOnStandardError) {
+    struct Case {
+        HostVersion version;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{17, 9, 9},
+         "vel-service-status which supports plugin API 18.0.0 is not compatible with "
+         "core's plugin API 17.9.9"},
+        {{19, 0, 0},
+         "vel-service-status which supports plugin API 18.0.0 is not compatible with "
+         "core's plugin API 19.0.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        // Before a host has attached its log target the library logs to its
+        // default targets, standard error among them; that needs a fresh load.
+        ASSERT_FALSE(LibraryLoaded()) << "an earlier host left the library loaded";
         TestHost host;
-        host.Load(version);
+        ::testing::internal::CaptureStderr();
+        host.Load(c.version);
+        const std::string output = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(output.find("Assertion failed!\n\nExpression: ALE-EECF0606"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find(c.text), std::string::npos) << output;
+
+        // The descriptor still tells the host which version the plug-in has;
+        // the host decides, and one that goes on finds a working plug-in.
         EXPECT_EQ(host.Descriptor().apiMajor, 18u);
         EXPECT_EQ(host.Descriptor().apiMinor, 0u);
         EXPECT_EQ(host.Descriptor().apiPatch, 0u);
         EXPECT_STREQ(host.Descriptor().name, "vel-service-status");
-        // The host decides; one that goes on finds a working plug-in.
         EXPECT_TRUE(host.Initialize());
         EXPECT_TRUE(host.LogLines().empty());
     }

@@ -64,24 +64,28 @@ Json Read(const HostValue& value, int depth) {
         return object;
     }
     }
-    return Json{{"$kind", value.kind}};
+    // Copied first: a packed field cannot be bound to a reference.
+    const uint32_t kind = value.kind;
+    return Json{{"$kind", kind}};
 }
 
 Json ReadKinds(const HostValue& value, int depth) {
+    // Copied first: a packed field cannot be bound to a reference.
+    const uint32_t kind = value.kind;
     if (depth > kMaxReadDepth) {
-        return value.kind;
+        return kind;
     }
-    if (value.kind == static_cast<uint32_t>(HostValueKind::Collection)) {
+    if (kind == static_cast<uint32_t>(HostValueKind::Collection)) {
         Json items = Json::array();
         const HostValue* array = value.payload.collection.items;
         const uint32_t count = array != nullptr ? value.payload.collection.count : 0;
         for (uint32_t i = 0; i < count; ++i) {
             items.push_back(ReadKinds(array[i], depth + 1));
         }
-        return Json{{"$", value.kind}, {"items", items}};
+        return Json{{"$", kind}, {"items", items}};
     }
-    if (value.kind == static_cast<uint32_t>(HostValueKind::Structure)) {
-        Json object = Json{{"$", value.kind}};
+    if (kind == static_cast<uint32_t>(HostValueKind::Structure)) {
+        Json object = Json{{"$", kind}};
         const HostValueMember* members = value.payload.structure.members;
         const uint32_t count = members != nullptr ? value.payload.structure.count : 0;
         for (uint32_t i = 0; i < count; ++i) {
@@ -90,7 +94,7 @@ Json ReadKinds(const HostValue& value, int depth) {
         }
         return object;
     }
-    return value.kind;
+    return kind;
 }
 
 } // namespace

@@ -65,9 +65,7 @@ TestHost& TestHost::From(const HostFunctionTable* table) {
 
 void TestHost::Load(HostVersion version) {
     ASSERT_EQ(library_, nullptr) << "a test host loads the library once";
-    // Kept loaded for the life of the process, as by a host that loads its
-    // plug-ins once: every Load enters the same loaded library again.
-    library_ = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    library_ = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
     auto load = reinterpret_cast<LoadPluginFunction>(dlsym(library_, "load_vel_service_status"));
     ASSERT_NE(load, nullptr) << "load_vel_service_status not exported";

@@ -111,7 +111,7 @@ class TestHost {
 public:
     TestHost();
     // Shuts a plug-in down that is still running (timers still pending are
-    // dropped, not fired).
+    // dropped, not fired) and unloads the library.
     ~TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
@@ -120,9 +120,9 @@ public:
 
     // Loads the library built by the project (KORVEL_PLUGIN_PATH) and calls its
     // export with a descriptor holding `version`. Fails the test when the
-    // library or the export cannot be found. The library stays loaded until
-    // the process ends, so its process-wide state (logger, memory counters)
-    // carries over from one host to the next.
+    // library or the export cannot be found. The host unloads the library
+    // when it goes, so each host that is alone in the process starts from a
+    // freshly loaded library (logger, memory counters).
     void Load(HostVersion version = {});
     // The descriptor the export filled in; what it points to lives inside the
     // plug-in object, until Shutdown.
