@@ -60,21 +60,27 @@ bool IsLive(const PluginCore* object) {
 
 constexpr double kNanosecondsPerSecond = 1e9;
 
-// now + seconds, with a period that cannot be represented saturating instead
-// of overflowing.
+// now + seconds; a span the clock cannot represent saturates instead of
+// overflowing. Periods that are not positive add nothing.
 int64_t AddSeconds(int64_t now, double seconds) {
     if (!(seconds > 0.0)) {
         return now;
     }
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
     const double span = seconds * kNanosecondsPerSecond;
-    constexpr double kLimit = static_cast<double>(std::numeric_limits<int64_t>::max() / 2);
     const int64_t nanoseconds =
-        span >= kLimit ? static_cast<int64_t>(kLimit) : static_cast<int64_t>(span);
-    int64_t due;
-    if (__builtin_add_overflow(now, nanoseconds, &due)) {
-        return std::numeric_limits<int64_t>::max();
+        span >= static_cast<double>(kMax / 2) ? kMax / 2 : static_cast<int64_t>(span);
+    return now > kMax - nanoseconds ? kMax : now + nanoseconds;
+}
+
+// (dueTime - now) in seconds, 0 when the due time has passed.
+double DelaySeconds(int64_t dueTime, int64_t now) {
+    if (dueTime <= now) {
+        return 0.0;
     }
-    return due;
+    // Both in range and dueTime > now: the difference fits an unsigned count.
+    const uint64_t difference = static_cast<uint64_t>(dueTime) - static_cast<uint64_t>(now);
+    return static_cast<double>(difference) / kNanosecondsPerSecond;
 }
 
 int64_t DefaultClock(void*) {
@@ -177,17 +183,7 @@ void KORVEL_CDECL PluginCore::OnHostEvent(const HostEventRecord* record) {
 void PluginCore::DispatchResourceEvent(const HostEventRecord&) {}
 
 uint64_t PluginCore::AddDeferred(const std::string& label, DeferredTask task, int64_t dueTime) {
-    const int64_t now = Now();
-    double delay = 0.0;
-    int64_t difference;
-    if (__builtin_sub_overflow(dueTime, now, &difference)) {
-        delay = dueTime > now ? std::numeric_limits<double>::max() : 0.0;
-    } else {
-        delay = static_cast<double>(difference) / kNanosecondsPerSecond;
-    }
-    if (!(delay > 0.0)) {
-        delay = 0.0;
-    }
+    const double delay = DelaySeconds(dueTime, Now());
 
     uint64_t id;
     uintptr_t ticket;
@@ -253,7 +249,10 @@ void PluginCore::AddTimer(const std::string& name, double periodSeconds, TimerHa
     record.name = name;
     record.period = periodSeconds;
     record.nextDue = AddSeconds(Now(), periodSeconds);
-    ++record.generation;
+    // Generations come from one counter of the object, so a timer removed
+    // and registered again under its name never takes a generation that a
+    // firing of its earlier life still carries.
+    record.generation = ++lastTimerGeneration_;
     record.task = TimerTask{this, name, record.generation, std::move(handler)};
     AddDeferred(FormatMessage("Timer: %1", name), record.task, record.nextDue);
 }

@@ -150,6 +150,7 @@ private:
     // Event name to the number of local users of that subscription.
     std::map<std::string, uint32_t> subscriptionCounts_;
     std::map<std::string, TimerRecord> timers_;
+    uint64_t lastTimerGeneration_ = 0;
     std::map<uint64_t, DeferredEntry> deferred_;
     uint64_t nextDeferredId_ = 1;
     mutable Platform::RecursiveLock deferredLock_;

@@ -13,13 +13,6 @@ ApiVersion Version(uint32_t major, uint32_t minor, uint32_t patch) {
     return ApiVersion{major, minor, patch, {}, {}};
 }
 
-TEST(ApiVersion, PluginVersionIs18_0_0) {
-    EXPECT_EQ(kPluginApiVersion.major, 18u);
-    EXPECT_EQ(kPluginApiVersion.minor, 0u);
-    EXPECT_EQ(kPluginApiVersion.patch, 0u);
-    EXPECT_EQ(kPluginApiVersion.ToString(), "18.0.0");
-}
-
 TEST(ApiVersion, TextAddsPrereleaseAndBuildWhenPresent) {
     EXPECT_EQ((ApiVersion{18, 0, 0, "rc1", "7"}.ToString()), "18.0.0-rc1+7");
     EXPECT_EQ((ApiVersion{18, 0, 0, "rc1", ""}.ToString()), "18.0.0-rc1");
@@ -70,16 +63,6 @@ TEST(PluginName, PercentSignsInNamesArePrintedAsGiven) {
     EXPECT_EQ(GetFullNameFromShortNameAndType("a%sb", "%d"), "tep-xx-a%sb");
     ASSERT_EQ(log.Entries().size(), 1u);
     EXPECT_NE(log.Entries()[0].message.find("(\"a%sb\", \"%d\")"), std::string::npos);
-}
-
-TEST(PluginName, BackendNamesOfThisPlugin) {
-    EXPECT_EQ(kBackendPluginType.type, "backend");
-    EXPECT_EQ(kBackendPluginType.qualifier, "");
-    const PluginName name = MakePluginName("vel-service-status", kBackendPluginType);
-    EXPECT_EQ(name.fullName, "tep-be-vel-service-status");
-    EXPECT_EQ(name.shortName, "vel-service-status");
-    EXPECT_EQ(name.type, "backend");
-    EXPECT_EQ(name.qualifier, "");
 }
 
 } // namespace

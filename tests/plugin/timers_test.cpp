@@ -69,6 +69,20 @@ TEST_F(Timers, ReRegistrationStartsANewGeneration) {
     EXPECT_EQ(runs, (std::vector<int64_t>{6 * kSecond, 11 * kSecond, 16 * kSecond}));
 }
 
+TEST_F(Timers, RegisteringARemovedNameAgainKeepsOneSchedule) {
+    std::vector<int64_t> runs;
+    plugin->AddTimer("t", 2.0, [&] { runs.push_back(-1); });
+    host.AdvanceTime(seconds(1));
+    plugin->RemoveTimer("t");
+    plugin->AddTimer("t", 5.0, [&] { runs.push_back(host.Now()); });
+    // The firing of the removed timer, due at 2, must not start a second
+    // schedule of the new one.
+    host.AdvanceTime(seconds(15));
+    EXPECT_EQ(runs, (std::vector<int64_t>{6 * kSecond, 11 * kSecond, 16 * kSecond}));
+    EXPECT_TRUE(host.LogLines().empty());
+    EXPECT_EQ(host.PendingTimerCount(), 1u);
+}
+
 TEST_F(Timers, RemovedTimerLogsOnceWhenItsFiringArrives) {
     CapturedLog log;
     int runs = 0;
@@ -136,6 +150,14 @@ TEST_F(Timers, DeferredDueTimeGivesTheDelay) {
     host.AdvanceTime(milliseconds(1500));
     EXPECT_EQ(runs, 3);
     EXPECT_EQ(plugin->PendingDeferredCount(), 0u);
+}
+
+TEST_F(Timers, PeriodsBeyondTheClocksRangeSaturate) {
+    plugin->AddTimer("far", 1e300, [] {});
+    ASSERT_EQ(host.TimerCalls().size(), 1u);
+    const double delay = host.TimerCalls()[0].delaySeconds;
+    EXPECT_GT(delay, 4.0e9); // about half the clock's range, in seconds
+    EXPECT_LT(delay, 1.0e10);
 }
 
 TEST_F(Timers, DeferredIdsGrowAndTasksMayDeferMore) {
