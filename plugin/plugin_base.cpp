@@ -52,7 +52,6 @@ void PluginBase::Handshake(PluginApiDescriptor* descriptor, const char* shortNam
         apiIncompatibility_ = FormatMessage(
             "%1 which supports plugin API %2 is not compatible with core's plugin API %3", name,
             own.ToString(), host.ToString());
-        LogMessage(LogLevel::Error, kLogCategoryDbg, "%s", apiIncompatibility_.c_str());
     }
     hostApiVersion_ = std::move(host);
 
