@@ -17,7 +17,7 @@ using HeaderTable = std::map<std::string, std::string>;
 
 // The result of a request for one of the host's resources.
 struct ResourceResult {
-    // The resource's value; on failure whatever was read before the failure, or empty.
+    // The resource's value; empty on failure.
     BindingProperty value;
     bool failed = false;
     // The failure's code: the host's error code, or 0 when reading or converting failed.

@@ -269,15 +269,15 @@ TEST(ToHostValue, KindsAndOwnership) {
     EXPECT_EQ(ReadHostValue(host).dump(),
               R"({"b":true,"c":["one",{}],"e":null,"f":0.5,"s":-2,"t":"text","u":3,)"
               R"("x":{"bytes":[1,2],"subtype":null}})");
-    ASSERT_EQ(host.payload.structure.count, 8u);
+    ASSERT_EQ(+host.payload.structure.count, 8u);
     for (uint32_t i = 0; i < host.payload.structure.count; ++i) {
-        EXPECT_EQ(host.payload.structure.members[i].ownsName, 1);
+        EXPECT_EQ(+host.payload.structure.members[i].ownsName, 1);
     }
     EXPECT_STREQ(host.payload.structure.members[5].name, "t");
-    EXPECT_EQ(host.payload.structure.members[5].value.payload.text.length, 4u);
+    EXPECT_EQ(+host.payload.structure.members[5].value.payload.text.length, 4u);
     ReleaseHostValue(host);
-    EXPECT_EQ(host.kind, 0u);
-    EXPECT_EQ(host.payload.unsignedValue, 0u);
+    EXPECT_EQ(+host.kind, 0u);
+    EXPECT_EQ(+host.payload.unsignedValue, 0u);
 }
 
 TEST(ToHostValue, EnumerationsTravelByNameWhenTheRegistryHasOne) {
@@ -289,21 +289,21 @@ TEST(ToHostValue, EnumerationsTravelByNameWhenTheRegistryHasOne) {
 
     HostValue host = MakeEmptyHostValue();
     ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), &registry);
-    EXPECT_EQ(host.kind, 6u);
+    EXPECT_EQ(+host.kind, 6u);
     EXPECT_EQ(ReadHostValue(host), "Busy");
 
     // No enumerator of the value: the number, sign-extended, also with a registry.
     ToHostValue(host, BindingProperty(BindingEnumRecord{-3, &type}), &registry);
-    EXPECT_EQ(host.kind, 2u);
-    EXPECT_EQ(host.payload.signedValue, -3);
+    EXPECT_EQ(+host.kind, 2u);
+    EXPECT_EQ(+host.payload.signedValue, -3);
 
     // Without a registry, or for an enumeration it does not know, the number.
     ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), nullptr);
-    EXPECT_EQ(host.kind, 2u);
-    EXPECT_EQ(host.payload.signedValue, 1);
+    EXPECT_EQ(+host.kind, 2u);
+    EXPECT_EQ(+host.payload.signedValue, 1);
     BindingRegistry empty;
     ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), &empty);
-    EXPECT_EQ(host.payload.signedValue, 1);
+    EXPECT_EQ(+host.payload.signedValue, 1);
     ReleaseHostValue(host);
 }
 
@@ -358,7 +358,7 @@ TEST(ToHostValue, DeepTreesNeedNoRecursion) {
         node = i % 2 == 0 ? &node->payload.collection.items[0]
                           : &node->payload.structure.members[0].value;
     }
-    EXPECT_EQ(node->kind, 6u);
+    EXPECT_EQ(+node->kind, 6u);
     EXPECT_STREQ(node->payload.text.data, "leaf");
     ReleaseHostValue(host);
     EXPECT_EQ(LiveBlocks(), blocksBefore);

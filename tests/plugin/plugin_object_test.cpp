@@ -197,42 +197,6 @@ TEST(Subscriptions, CountedPerResourceEventName) {
     EXPECT_EQ(plugin->HostSubscriptionCount(), 3u); // the service-proxy events
 }
 
-TEST(Subscriptions, HostEventsReachTheirHandlerOnly) {
-    TestHost host;
-    auto plugin = MakeTestPlugin(host);
-    ASSERT_TRUE(plugin->Initialize(host.Context()));
-    std::vector<Json> received;
-    plugin->SubscribeHostEvent(
-        "OnRegionLocaleChanged",
-        [&](const HostEventRecord& event) {
-            EXPECT_EQ(event.userData, static_cast<void*>(plugin.get()));
-            received.push_back(ReadHostValue(event.payload));
-        },
-        0);
-    EXPECT_EQ(host.Deliver("OnRegionLocaleChanged", Json{{"region", "EUW"}}), 1u);
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0], (Json{{"region", "EUW"}}));
-    EXPECT_EQ(host.Deliver("OnSomethingElse", Json{}), 0u);
-
-    // A handler may replace itself while it runs.
-    int first = 0;
-    int second = 0;
-    plugin->SubscribeHostEvent(
-        "Replace",
-        [&](const HostEventRecord&) {
-            ++first;
-            plugin->SubscribeHostEvent(
-                "Replace", [&](const HostEventRecord&) { ++second; }, 0);
-        },
-        0);
-    host.Deliver("Replace", Json{});
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(second, 0);
-    host.Deliver("Replace", Json{});
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(second, 2); // the host now holds two subscriptions of the name
-}
-
 TEST(Subscriptions, ShutdownUnsubscribesEveryEventWithThePluginId) {
     TestHost host;
     auto plugin = MakeTestPlugin(host);
