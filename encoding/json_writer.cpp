@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include <rapidjson/prettywriter.h>
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include "binding/binding_registry.h"
@@ -17,11 +17,88 @@ namespace Korvel {
 
 namespace {
 
-using JsonBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonAllocator>;
+// The writers' output: a growable buffer from the allocation entries. With a line separator other
+// than "\n" every line break the pretty writer emits is written as the separator instead; the
+// writers emit "\n" only as a line break (inside strings it is escaped), so this is the same as
+// replacing every "\n" of the finished text.
+class JsonOutput {
+public:
+    using Ch = char;
+
+    JsonOutput() = default;
+    explicit JsonOutput(std::string_view lineSeparator)
+        : separator_(lineSeparator), translate_(lineSeparator != "\n") {}
+    JsonOutput(const JsonOutput&) = delete;
+    JsonOutput& operator=(const JsonOutput&) = delete;
+    ~JsonOutput() { Korvel::Free(begin_); }
+
+    void Put(char c) {
+        if (translate_ && c == '\n') {
+            Reserve(separator_.size());
+            std::memcpy(at_, separator_.data(), separator_.size());
+            at_ += separator_.size();
+            return;
+        }
+        Reserve(1);
+        *at_++ = c;
+    }
+    // Writes into room made by Reserve.
+    void PutUnsafe(char c) { *at_++ = c; }
+    void Reserve(std::size_t count) {
+        if (static_cast<std::size_t>(end_ - at_) < count) {
+            Grow(count);
+        }
+    }
+    // `count` copies of `c` (indentation).
+    void PutRepeated(char c, std::size_t count) {
+        Reserve(count);
+        std::memset(at_, c, count);
+        at_ += count;
+    }
+    void Flush() {}
+
+    std::string Text() const { return std::string(begin_, at_); }
+
+private:
+    void Grow(std::size_t count) {
+        const std::size_t used = static_cast<std::size_t>(at_ - begin_);
+        const std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
+        std::size_t grown = capacity < 4096 ? 4096 : capacity * 2;
+        if (grown < used + count) {
+            grown = used + count;
+        }
+        auto* block = static_cast<char*>(Reallocate(begin_, grown));
+        if (block == nullptr) {
+            throw std::bad_alloc();
+        }
+        begin_ = block;
+        at_ = block + used;
+        end_ = block + grown;
+    }
+
+    char* begin_ = nullptr;
+    char* at_ = nullptr;
+    char* end_ = nullptr;
+    std::string_view separator_;
+    bool translate_ = false;
+};
+
+// RapidJSON's writers reserve room and then write character by character; these make that fast
+// path available to JsonOutput (found by argument-dependent lookup).
+inline void PutReserve(JsonOutput& output, std::size_t count) {
+    output.Reserve(count);
+}
+inline void PutUnsafe(JsonOutput& output, char c) {
+    output.PutUnsafe(c);
+}
+inline void PutN(JsonOutput& output, char c, std::size_t count) {
+    output.PutRepeated(c, count);
+}
+
 using CompactWriter =
-    rapidjson::Writer<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+    rapidjson::Writer<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 using PrettyWriter =
-    rapidjson::PrettyWriter<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+    rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
 // Feeds a value to a RapidJSON writer. The walk (BindingProperty::Accept) keeps its own stack and
 // so does the writer, so deep trees do not deepen the machine stack.
@@ -73,24 +150,6 @@ private:
     const BindingRegistry* registry_;
 };
 
-std::string ReplaceLineBreaks(const char* text, std::size_t length, std::string_view separator) {
-    std::string result;
-    result.reserve(length + length / 8);
-    const char* end = text + length;
-    while (text != end) {
-        const void* found = std::memchr(text, '\n', static_cast<std::size_t>(end - text));
-        if (found == nullptr) {
-            result.append(text, end);
-            break;
-        }
-        const char* lineEnd = static_cast<const char*>(found);
-        result.append(text, lineEnd);
-        result.append(separator);
-        text = lineEnd + 1;
-    }
-    return result;
-}
-
 } // namespace
 
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry,
@@ -98,22 +157,19 @@ std::string WriteJson(const BindingProperty& value, const BindingRegistry* regis
     if (value.IsEmpty()) {
         return {};
     }
-    JsonBuffer buffer;
     if (lineSeparator == nullptr || *lineSeparator == '\0') {
-        CompactWriter writer(buffer);
+        JsonOutput output;
+        CompactWriter writer(output);
         JsonVisitor<CompactWriter> visitor(writer, registry);
         value.Accept(visitor);
-        return std::string(buffer.GetString(), buffer.GetSize());
+        return output.Text();
     }
-    PrettyWriter writer(buffer);
+    JsonOutput output(lineSeparator);
+    PrettyWriter writer(output);
     writer.SetIndent(' ', 4);
     JsonVisitor<PrettyWriter> visitor(writer, registry);
     value.Accept(visitor);
-    const std::string_view separator(lineSeparator);
-    if (separator == "\n") {
-        return std::string(buffer.GetString(), buffer.GetSize());
-    }
-    return ReplaceLineBreaks(buffer.GetString(), buffer.GetSize(), separator);
+    return output.Text();
 }
 
 } // namespace Korvel
