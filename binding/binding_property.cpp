@@ -89,18 +89,256 @@ struct BindingPropertyAccess {
             } else {
                 auto* block = reinterpret_cast<BindingStructureBlock*>(link & ~std::uintptr_t{1});
                 head = block->releaseLink;
-                for (auto& [name, value] : block->members) {
-                    ReleaseChild(value, head);
-                    pool->ReleaseInterned(name);
+                if (block->map != nullptr) {
+                    for (auto& [name, value] : *block->map) {
+                        ReleaseChild(value, head);
+                        pool->ReleaseInterned(name);
+                    }
+                    block->map->~BindingMemberMap();
+                    pool->FreeBlock(block->map, sizeof(BindingMemberMap));
+                } else {
+                    for (std::uint32_t i = 0; i < block->size; ++i) {
+                        ReleaseChild(block->entries[i].value, head);
+                        pool->ReleaseInterned(block->entries[i].name);
+                    }
+                    Free(block->entries);
                 }
-                block->~BindingStructureBlock();
                 pool->FreeBlock(block, sizeof(BindingStructureBlock));
             }
         }
     }
 
+    // Moves the content of one value of a tree to another value of the same tree.
+    static void MoveContent(BindingProperty& to, BindingProperty& from) noexcept {
+        to.payload_ = from.payload_;
+        to.kind_ = from.kind_;
+        from.payload_.raw = 0;
+        from.kind_ = BindingKind::Empty;
+    }
+
+    // ---- structures ----
+
+    // The first entry of the small form whose name is not below `name`.
+    static BindingMemberEntry* LowerBound(const BindingStructureBlock& block,
+                                          std::string_view name) noexcept {
+        BindingMemberEntry* first = block.entries;
+        std::size_t count = block.size;
+        while (count > 0) {
+            const std::size_t step = count / 2;
+            BindingMemberEntry* middle = first + step;
+            if (CompareBindingNames(middle->name->View(), name) < 0) {
+                first = middle + 1;
+                count -= step + 1;
+            } else {
+                count = step;
+            }
+        }
+        return first;
+    }
+
+    static BindingProperty* Find(const BindingStructureBlock& block,
+                                 std::string_view name) noexcept {
+        if (block.map != nullptr) {
+            const auto found = block.map->find(name);
+            return found == block.map->end() ? nullptr : &found->second;
+        }
+        BindingMemberEntry* at = LowerBound(block, name);
+        if (at != block.entries + block.size && at->name->View() == name) {
+            return &at->value;
+        }
+        return nullptr;
+    }
+
+    static BindingMemberMap* NewMap(BindingValuePool& pool) {
+        void* memory = pool.AllocateBlock(sizeof(BindingMemberMap));
+        return new (memory)
+            BindingMemberMap(BindingNameOrder{}, BindingMemberMap::allocator_type(&pool));
+    }
+
+    static bool GrowEntries(BindingStructureBlock& block, std::size_t capacity) noexcept {
+        void* grown = Reallocate(block.entries, capacity * sizeof(BindingMemberEntry));
+        if (grown == nullptr) {
+            return false;
+        }
+        block.entries = static_cast<BindingMemberEntry*>(grown);
+        block.capacity = static_cast<std::uint32_t>(capacity);
+        return true;
+    }
+
+    // Moves the members of the small form into the map of the large form.
+    static void ConvertToLarge(BindingStructureBlock& block, BindingValuePool& pool) {
+        BindingMemberMap* map = NewMap(pool);
+        try {
+            for (std::uint32_t i = 0; i < block.size; ++i) {
+                BindingMemberEntry& entry = block.entries[i];
+                const auto at = map->emplace_hint(
+                    map->end(), std::piecewise_construct, std::forward_as_tuple(entry.name),
+                    std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
+                MoveContent(at->second, entry.value);
+            }
+        } catch (...) {
+            std::uint32_t i = 0;
+            for (auto& member : *map) {
+                MoveContent(block.entries[i++].value, member.second);
+            }
+            map->~BindingMemberMap();
+            pool.FreeBlock(map, sizeof(BindingMemberMap));
+            throw;
+        }
+        Free(block.entries);
+        block.entries = nullptr;
+        block.size = 0;
+        block.capacity = 0;
+        block.map = map;
+    }
+
+    static BindingProperty& InsertIntoMap(BindingMemberMap& map, BindingValuePool& pool,
+                                          BindingMemberMap::iterator hint, std::string_view name) {
+        const BindingInternedString* key = pool.Intern(name);
+        try {
+            const auto at =
+                map.emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key),
+                                 std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
+            return at->second;
+        } catch (...) {
+            pool.ReleaseInterned(key);
+            throw;
+        }
+    }
+
+    // The member of that name, inserted as "empty" when absent. `name` has no zero byte.
+    static BindingProperty& FindOrInsert(BindingProperty& owner, std::string_view name) {
+        owner.MakeStructure();
+        BindingStructureBlock& block = *owner.payload_.structure;
+        BindingValuePool& pool = *owner.pool_;
+        if (block.map == nullptr) {
+            BindingMemberEntry* at = LowerBound(block, name);
+            if (at != block.entries + block.size && at->name->View() == name) {
+                return at->value;
+            }
+            if (block.size < BindingStructureBlock::kSmallLimit) {
+                const std::size_t index = static_cast<std::size_t>(at - block.entries);
+                const BindingInternedString* key = pool.Intern(name);
+                if (block.size == block.capacity) {
+                    std::size_t capacity =
+                        block.capacity == 0 ? 4 : std::size_t{block.capacity} * 2;
+                    if (capacity > BindingStructureBlock::kSmallLimit) {
+                        capacity = BindingStructureBlock::kSmallLimit;
+                    }
+                    if (!GrowEntries(block, capacity)) {
+                        pool.ReleaseInterned(key);
+                        throw std::bad_alloc();
+                    }
+                }
+                BindingMemberEntry* slot = block.entries + index;
+                // Entries hold no pointers into themselves, so they may move bytewise.
+                std::memmove(static_cast<void*>(slot + 1), static_cast<const void*>(slot),
+                             (block.size - index) * sizeof(BindingMemberEntry));
+                slot->name = key;
+                new (&slot->value) BindingProperty(BindingProperty::ChildOf{&pool});
+                ++block.size;
+                return slot->value;
+            }
+            ConvertToLarge(block, pool);
+        }
+        BindingMemberMap& map = *block.map;
+        const auto at = map.lower_bound(name);
+        if (at != map.end() && at->first->View() == name) {
+            return at->second;
+        }
+        return InsertIntoMap(map, pool, at, name);
+    }
+
+    static bool Remove(BindingProperty& owner, std::string_view name) noexcept {
+        BindingStructureBlock& block = *owner.payload_.structure;
+        BindingValuePool& pool = *owner.pool_;
+        if (block.map != nullptr) {
+            const auto found = block.map->find(name);
+            if (found == block.map->end()) {
+                return false;
+            }
+            const BindingInternedString* key = found->first;
+            found->second.ReleaseContent();
+            block.map->erase(found);
+            pool.ReleaseInterned(key);
+            return true;
+        }
+        BindingMemberEntry* at = LowerBound(block, name);
+        if (at == block.entries + block.size || at->name->View() != name) {
+            return false;
+        }
+        const BindingInternedString* key = at->name;
+        at->value.ReleaseContent();
+        const std::size_t index = static_cast<std::size_t>(at - block.entries);
+        std::memmove(static_cast<void*>(at), static_cast<const void*>(at + 1),
+                     (block.size - index - 1) * sizeof(BindingMemberEntry));
+        --block.size;
+        pool.ReleaseInterned(key);
+        return true;
+    }
+
+    // Readies an empty structure for `count` members that arrive in name order.
+    static void PrepareMembers(BindingStructureBlock& block, BindingValuePool& pool,
+                               std::size_t count) {
+        if (count > BindingStructureBlock::kSmallLimit) {
+            block.map = NewMap(pool);
+        } else if (count > block.capacity && !GrowEntries(block, count)) {
+            throw std::bad_alloc();
+        }
+    }
+
+    // Appends a member whose name sorts after every present one, into room made by
+    // PrepareMembers: no entry moves, so earlier members stay where they are. `key` is an
+    // interned string of `pool` whose reference the member takes over.
+    static BindingProperty& AppendMember(BindingStructureBlock& block, BindingValuePool& pool,
+                                         const BindingInternedString* key) {
+        if (block.map != nullptr) {
+            try {
+                const auto at = block.map->emplace_hint(
+                    block.map->end(), std::piecewise_construct, std::forward_as_tuple(key),
+                    std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
+                return at->second;
+            } catch (...) {
+                pool.ReleaseInterned(key);
+                throw;
+            }
+        }
+        BindingMemberEntry& slot = block.entries[block.size];
+        slot.name = key;
+        new (&slot.value) BindingProperty(BindingProperty::ChildOf{&pool});
+        ++block.size;
+        return slot.value;
+    }
+
+    // Remembers, during one copy between trees, which copy in the target pool each source string
+    // got, so that repeated texts (member names above all) are found again without hashing and
+    // comparing. Every remembered copy is held by the target tree for the whole copy.
+    struct InternCache {
+        static constexpr std::size_t kSlots = 256;
+
+        const BindingInternedString* Get(BindingValuePool& pool,
+                                         const BindingInternedString* source) {
+            if (source == &BindingInternedString::Empty()) {
+                return source;
+            }
+            const std::size_t slot = source->hash & (kSlots - 1);
+            if (from[slot] == source) {
+                pool.Retain(to[slot]);
+                return to[slot];
+            }
+            const BindingInternedString* copy = pool.Intern(source->View());
+            from[slot] = source;
+            to[slot] = copy;
+            return copy;
+        }
+
+        const BindingInternedString* from[kSlots] = {};
+        const BindingInternedString* to[kSlots] = {};
+    };
+
     // Copies a leaf value (anything but a container) into `target`.
-    static void CopyLeaf(BindingProperty& target, const BindingProperty& source) {
+    static void CopyLeaf(BindingProperty& target, const BindingProperty& source,
+                         InternCache* cache = nullptr) {
         switch (source.kind_) {
         case BindingKind::Empty:
             target.ReleaseContent();
@@ -119,6 +357,8 @@ struct BindingPropertyAccess {
                 BindingValuePool& pool = target.EnsurePool();
                 if (&pool == source.pool_) {
                     pool.Retain(text);
+                } else if (cache != nullptr) {
+                    text = cache->Get(pool, text);
                 } else {
                     text = pool.Intern(text->View());
                 }
@@ -146,6 +386,7 @@ struct BindingPropertyAccess {
             BindingProperty* target;
         };
         CountedVector<Pending> stack;
+        InternCache cache;
         stack.push_back({&source, &target});
         while (!stack.empty()) {
             const Pending item = stack.back();
@@ -165,30 +406,35 @@ struct BindingPropertyAccess {
                     if (IsContainer(element.kind_)) {
                         stack.push_back({&element, &copy});
                     } else {
-                        CopyLeaf(copy, element);
+                        CopyLeaf(copy, element, &cache);
                     }
                 }
             } else {
                 into.ReleaseContent();
                 into.MakeStructure();
-                BindingMemberMap& members = into.payload_.structure->members;
+                BindingStructureBlock& block = *into.payload_.structure;
                 BindingValuePool& pool = *into.pool_;
-                for (const auto& [name, value] : from.payload_.structure->members) {
-                    // Source members arrive in name order, so each goes at the end.
-                    const BindingInternedString* key = pool.Intern(name->View());
-                    BindingMemberMap::iterator at;
-                    try {
-                        at = members.emplace_hint(
-                            members.end(), std::piecewise_construct, std::forward_as_tuple(key),
-                            std::forward_as_tuple(BindingProperty::ChildOf{&pool}));
-                    } catch (...) {
-                        pool.ReleaseInterned(key);
-                        throw;
+                PrepareMembers(block, pool, from.payload_.structure->Count());
+                if (from.payload_.structure->map != nullptr) {
+                    for (const auto& [name, value] : *from.payload_.structure->map) {
+                        BindingProperty& copy = AppendMember(block, pool, cache.Get(pool, name));
+                        if (IsContainer(value.kind_)) {
+                            stack.push_back({&value, &copy});
+                        } else {
+                            CopyLeaf(copy, value, &cache);
+                        }
                     }
-                    if (IsContainer(value.kind_)) {
-                        stack.push_back({&value, &at->second});
-                    } else {
-                        CopyLeaf(at->second, value);
+                } else {
+                    const BindingStructureBlock& source = *from.payload_.structure;
+                    for (std::uint32_t i = 0; i < source.size; ++i) {
+                        const BindingMemberEntry& entry = source.entries[i];
+                        BindingProperty& copy =
+                            AppendMember(block, pool, cache.Get(pool, entry.name));
+                        if (IsContainer(entry.value.kind_)) {
+                            stack.push_back({&entry.value, &copy});
+                        } else {
+                            CopyLeaf(copy, entry.value, &cache);
+                        }
                     }
                 }
             }
@@ -211,8 +457,8 @@ struct BindingPropertyAccess {
                     stack.push_back(&block.elements[i]);
                 }
             } else if (value->kind_ == BindingKind::Structure) {
-                for (const auto& member : value->payload_.structure->members) {
-                    stack.push_back(&member.second);
+                for (const auto member : value->Members()) {
+                    stack.push_back(&member.value);
                 }
             }
         }
@@ -466,9 +712,8 @@ void BindingProperty::MakeStructure() {
         return;
     }
     BindingValuePool& pool = EnsurePool();
-    void* memory = pool.AllocateBlock(sizeof(BindingStructureBlock));
-    auto* block = new (memory) BindingStructureBlock{
-        BindingMemberMap(BindingNameOrder{}, BindingMemberMap::allocator_type(&pool)), nullptr};
+    auto* block = new (pool.AllocateBlock(sizeof(BindingStructureBlock)))
+        BindingStructureBlock{nullptr, 0, 0, nullptr, nullptr};
     ReleaseContent();
     payload_.structure = block;
     kind_ = BindingKind::Structure;
@@ -488,7 +733,7 @@ std::size_t BindingProperty::Size() const noexcept {
     case BindingKind::Collection:
         return payload_.collection->size;
     case BindingKind::Structure:
-        return payload_.structure->members.size();
+        return payload_.structure->Count();
     default:
         return 1;
     }
@@ -538,9 +783,7 @@ const BindingProperty* BindingProperty::FindMember(std::string_view name) const 
     if (kind_ != BindingKind::Structure) {
         return nullptr;
     }
-    const BindingMemberMap& members = payload_.structure->members;
-    const auto found = members.find(UpToZero(name));
-    return found == members.end() ? nullptr : &found->second;
+    return BindingPropertyAccess::Find(*payload_.structure, UpToZero(name));
 }
 
 const BindingProperty& BindingProperty::Member(std::string_view name) const noexcept {
@@ -577,55 +820,28 @@ BindingMemberRange<true> BindingProperty::Members() const noexcept {
     if (kind_ != BindingKind::Structure) {
         return {};
     }
-    const BindingMemberMap& members = payload_.structure->members;
-    return {members.begin(), members.end(), members.size()};
+    return BindingMemberRange<true>(payload_.structure);
 }
 
 BindingMemberRange<false> BindingProperty::Members() noexcept {
     if (kind_ != BindingKind::Structure) {
         return {};
     }
-    BindingMemberMap& members = payload_.structure->members;
-    return {members.begin(), members.end(), members.size()};
+    return BindingMemberRange<false>(payload_.structure);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Write access
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
-    name = UpToZero(name);
-    MakeStructure();
-    BindingMemberMap& members = payload_.structure->members;
-    auto at = members.lower_bound(name);
-    if (at != members.end() && at->first->View() == name) {
-        return at->second;
-    }
-    BindingValuePool& pool = *pool_;
-    const BindingInternedString* key = pool.Intern(name);
-    try {
-        at = members.emplace_hint(at, std::piecewise_construct, std::forward_as_tuple(key),
-                                  std::forward_as_tuple(ChildOf{&pool}));
-    } catch (...) {
-        pool.ReleaseInterned(key);
-        throw;
-    }
-    return at->second;
+    return BindingPropertyAccess::FindOrInsert(*this, UpToZero(name));
 }
 
 bool BindingProperty::RemoveMember(std::string_view name) noexcept {
     if (kind_ != BindingKind::Structure) {
         return false;
     }
-    BindingMemberMap& members = payload_.structure->members;
-    const auto found = members.find(UpToZero(name));
-    if (found == members.end()) {
-        return false;
-    }
-    const BindingInternedString* key = found->first;
-    found->second.ReleaseContent();
-    members.erase(found);
-    pool_->ReleaseInterned(key);
-    return true;
+    return BindingPropertyAccess::Remove(*this, UpToZero(name));
 }
 
 bool BindingProperty::GrowCollection(std::size_t count) {
@@ -801,16 +1017,18 @@ bool BindingProperty::Equals(const BindingProperty& other) const noexcept {
                     stack.push_back({&a.elements[i], &b.elements[i]});
                 }
             } else if (pair.a->kind_ == BindingKind::Structure) {
-                const BindingMemberMap& a = pair.a->payload_.structure->members;
-                const BindingMemberMap& b = pair.b->payload_.structure->members;
+                const auto a = pair.a->Members();
+                const auto b = pair.b->Members();
                 if (a.size() != b.size()) {
                     return false;
                 }
                 for (auto left = a.begin(), right = b.begin(); left != a.end(); ++left, ++right) {
-                    if (left->first->View() != right->first->View()) {
+                    const auto x = *left;
+                    const auto y = *right;
+                    if (x.name != y.name) {
                         return false;
                     }
-                    stack.push_back({&left->second, &right->second});
+                    stack.push_back({&x.value, &y.value});
                 }
             } else if (!sameLeaf(*pair.a, *pair.b)) {
                 return false;
@@ -823,10 +1041,12 @@ bool BindingProperty::Equals(const BindingProperty& other) const noexcept {
 }
 
 void BindingProperty::Accept(BindingVisitor& visitor) const {
+    using MemberIterator = BindingMemberRange<true>::Iterator;
     struct Frame {
         const BindingProperty* container;
         std::size_t index;
-        BindingMemberMap::const_iterator member;
+        MemberIterator member;
+        MemberIterator end;
         bool inChild;
     };
     CountedVector<Frame> stack;
@@ -859,12 +1079,14 @@ void BindingProperty::Accept(BindingVisitor& visitor) const {
             break;
         case BindingKind::Collection:
             visitor.StartArray(value.payload_.collection->size);
-            stack.push_back({&value, 0, {}, false});
+            stack.push_back({&value, 0, {}, {}, false});
             break;
-        case BindingKind::Structure:
-            visitor.StartObject(value.payload_.structure->members.size());
-            stack.push_back({&value, 0, value.payload_.structure->members.begin(), false});
+        case BindingKind::Structure: {
+            const BindingMemberRange<true> members = value.Members();
+            visitor.StartObject(members.size());
+            stack.push_back({&value, 0, members.begin(), members.end(), false});
             break;
+        }
         default:
             visitor.Null();
             break;
@@ -891,17 +1113,16 @@ void BindingProperty::Accept(BindingVisitor& visitor) const {
                 visitor.EndArray();
             }
         } else {
-            const BindingMemberMap& members = container.payload_.structure->members;
             if (frame.inChild) {
-                visitor.EndMember(frame.member->first->View());
+                visitor.EndMember((*frame.member).name);
                 ++frame.member;
                 frame.inChild = false;
             }
-            if (frame.member != members.end()) {
+            if (frame.member != frame.end) {
                 frame.inChild = true;
-                const auto member = frame.member;
-                visitor.Key(member->first->View());
-                enter(member->second);
+                const auto member = *frame.member;
+                visitor.Key(member.name);
+                enter(member.value); // may push: `frame` is not used afterwards
             } else {
                 stack.pop_back();
                 visitor.EndObject();

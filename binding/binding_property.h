@@ -73,18 +73,31 @@ struct BindingEnumRecord {
     bool operator==(const BindingEnumRecord&) const = default;
 };
 
-// Orders member names by unsigned byte comparison; a name sorts before every longer name that
-// begins with it. Transparent, so lookups need no interned key.
+// Compares member names byte by byte, bytes taken as unsigned; a name sorts before every longer
+// name that begins with it. Inline: names are short, a call to memcmp costs more than the loop.
+inline int CompareBindingNames(std::string_view a, std::string_view b) noexcept {
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// Orders member names by CompareBindingNames. Transparent, so lookups need no interned key.
 struct BindingNameOrder {
     using is_transparent = void;
     bool operator()(const BindingInternedString* a, const BindingInternedString* b) const noexcept {
-        return a->View() < b->View();
+        return CompareBindingNames(a->View(), b->View()) < 0;
     }
     bool operator()(const BindingInternedString* a, std::string_view b) const noexcept {
-        return a->View() < b;
+        return CompareBindingNames(a->View(), b) < 0;
     }
     bool operator()(std::string_view a, const BindingInternedString* b) const noexcept {
-        return a < b->View();
+        return CompareBindingNames(a, b->View()) < 0;
     }
 };
 
@@ -300,9 +313,27 @@ struct BindingCollectionBlock {
     void* releaseLink; // chains blocks awaiting release while a tree is destroyed
 };
 
+// A member of a structure in its small form.
+struct BindingMemberEntry {
+    const BindingInternedString* name;
+    BindingProperty value;
+};
+
+// A structure holds its members in one of two forms. Up to kSmallLimit members they are a sorted
+// array of entries (from the allocation entries, like the element array of a collection): lookups
+// are binary searches over contiguous memory and walks are linear. Beyond that the members move
+// into an ordered map whose nodes are blocks of the tree's pool, so that very large structures
+// keep logarithmic insertion.
 struct BindingStructureBlock {
-    BindingMemberMap members;
-    void* releaseLink;
+    static constexpr std::uint32_t kSmallLimit = 64;
+
+    BindingMemberEntry* entries; // small form, sorted by name
+    std::uint32_t size;
+    std::uint32_t capacity;
+    BindingMemberMap* map; // large form when not null
+    void* releaseLink;     // chains blocks awaiting release while a tree is destroyed
+
+    std::size_t Count() const noexcept { return map != nullptr ? map->size() : size; }
 };
 
 // A member seen during iteration.
@@ -312,10 +343,13 @@ struct BindingMemberView {
     std::conditional_t<IsConst, const BindingProperty&, BindingProperty&> value;
 };
 
+// Members of a structure in name order, whichever form the structure has.
 template <bool IsConst>
 class BindingMemberRange {
+    using Entry = std::conditional_t<IsConst, const BindingMemberEntry, BindingMemberEntry>;
     using MapIterator =
         std::conditional_t<IsConst, BindingMemberMap::const_iterator, BindingMemberMap::iterator>;
+    using Block = std::conditional_t<IsConst, const BindingStructureBlock, BindingStructureBlock>;
 
 public:
     class Iterator {
@@ -325,35 +359,57 @@ public:
         using difference_type = std::ptrdiff_t;
 
         Iterator() = default;
-        explicit Iterator(MapIterator at) : at_(at) {}
-        BindingMemberView<IsConst> operator*() const { return {at_->first->View(), at_->second}; }
+        explicit Iterator(Entry* entry) : entry_(entry) {}
+        explicit Iterator(MapIterator at) : at_(at), large_(true) {}
+        BindingMemberView<IsConst> operator*() const {
+            if (large_) {
+                return {at_->first->View(), at_->second};
+            }
+            return {entry_->name->View(), entry_->value};
+        }
         Iterator& operator++() {
-            ++at_;
+            if (large_) {
+                ++at_;
+            } else {
+                ++entry_;
+            }
             return *this;
         }
         Iterator operator++(int) {
             Iterator before = *this;
-            ++at_;
+            ++*this;
             return before;
         }
-        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+        bool operator==(const Iterator& other) const {
+            return large_ ? at_ == other.at_ : entry_ == other.entry_;
+        }
 
     private:
+        Entry* entry_ = nullptr;
         MapIterator at_{};
+        bool large_ = false;
     };
 
     BindingMemberRange() = default;
-    BindingMemberRange(MapIterator first, MapIterator last, std::size_t count)
-        : first_(first), last_(last), count_(count) {}
-    Iterator begin() const { return Iterator(first_); }
-    Iterator end() const { return Iterator(last_); }
-    std::size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
+    explicit BindingMemberRange(Block* block) : block_(block) {}
+    Iterator begin() const {
+        if (block_ == nullptr) {
+            return Iterator();
+        }
+        return block_->map != nullptr ? Iterator(block_->map->begin()) : Iterator(block_->entries);
+    }
+    Iterator end() const {
+        if (block_ == nullptr) {
+            return Iterator();
+        }
+        return block_->map != nullptr ? Iterator(block_->map->end())
+                                      : Iterator(block_->entries + block_->size);
+    }
+    std::size_t size() const { return block_ == nullptr ? 0 : block_->Count(); }
+    bool empty() const { return size() == 0; }
 
 private:
-    MapIterator first_{};
-    MapIterator last_{};
-    std::size_t count_ = 0;
+    Block* block_ = nullptr;
 };
 
 } // namespace Korvel

@@ -21,10 +21,10 @@ namespace Korvel {
 //           block (0 when the page is full), bit 11 set for a 4096-byte page.
 // A link is the page's address, which for a page of the page source is a multiple of 4096 and so
 // leaves the low 12 bits free; the bin's own inline page (which is only 16-byte aligned) is
-// written as the value 0x1000, which never is a page address because page addresses are multiples
-// of the 64 KiB chunk alignment; 0 means no page. Links only ever point at pages of the same bin,
-// so the inline page they mean is unambiguous. Counts fit: at most 1020 blocks per page and block
-// indices below 1024.
+// written as the value 0x1000, which never is a page address (it would be the second page of a
+// chunk at address 0, and no region is ever placed there); 0 means no page. Links only ever point
+// at pages of the same bin, so the inline page they mean is unambiguous. Counts fit: at most 1020
+// blocks per page and block indices below 1024.
 struct BindingValuePool::PageHeader {
     static constexpr std::uint64_t kLowMask = 0xFFF;
     static constexpr std::uint64_t kInlineLink = 0x1000;
@@ -82,13 +82,6 @@ static_assert(sizeof(std::uint64_t) * 2 == BindingValuePool::kPageHeaderSize);
 
 namespace {
 
-// The shared empty string: a header followed by its terminator.
-struct EmptyString {
-    BindingInternedString header;
-    char text[8];
-};
-constinit const EmptyString kEmptyString = {{nullptr, kBindingHashBasis, 0, 0}, {}};
-
 std::size_t RoundToGranularity(std::size_t size) noexcept {
     if (size == 0) {
         size = 1;
@@ -116,9 +109,8 @@ std::size_t InternedBlockSize(std::size_t length) noexcept {
 
 } // namespace
 
-const BindingInternedString& BindingInternedString::Empty() noexcept {
-    return kEmptyString.header;
-}
+constinit const BindingSharedEmptyString kBindingSharedEmptyString = {
+    {nullptr, kBindingHashBasis, 0, 0}, {}};
 
 BindingValuePool* BindingValuePool::Create() {
     void* memory = Allocate(sizeof(BindingValuePool));

@@ -28,6 +28,17 @@ struct BindingInternedString {
     static const BindingInternedString& Empty() noexcept;
 };
 
+// Storage of the shared empty string: its header followed by the terminator.
+struct BindingSharedEmptyString {
+    BindingInternedString header;
+    char text[8];
+};
+extern const BindingSharedEmptyString kBindingSharedEmptyString;
+
+inline const BindingInternedString& BindingInternedString::Empty() noexcept {
+    return kBindingSharedEmptyString.header;
+}
+
 class BindingValuePool {
 public:
     static constexpr std::size_t kBinCount = 18;

@@ -14,6 +14,8 @@ find_package(Threads REQUIRED)
 
 if(KORVEL_BUILD_TESTS)
   find_package(GTest REQUIRED)
+  # The test host reads and builds host values from JSON.
+  find_package(nlohmann_json 3 REQUIRED)
 endif()
 
 if(KORVEL_BUILD_BENCHMARKS)
@@ -21,5 +23,12 @@ if(KORVEL_BUILD_BENCHMARKS)
   # Reference implementations the benchmarks compare against; each is optional.
   find_package(nlohmann_json QUIET)
   find_package(msgpack-cxx QUIET)
+  if(NOT TARGET msgpack-cxx)
+    # Debian's msgpack-cxx 4.x installs its package as "msgpack" with the target msgpackc-cxx.
+    find_package(msgpack QUIET)
+    if(TARGET msgpackc-cxx)
+      add_library(msgpack-cxx ALIAS msgpackc-cxx)
+    endif()
+  endif()
   find_package(yaml-cpp QUIET)
 endif()

@@ -1,5 +1,6 @@
 #include "binding/binding_property.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -231,6 +232,66 @@ TEST(BindingProperty, MembersAreInUnsignedByteOrder) {
     EXPECT_TRUE(bytes.RemoveMember("ab"));
     EXPECT_FALSE(bytes.RemoveMember("ab"));
     EXPECT_EQ(bytes.Size(), 4u);
+}
+
+TEST(BindingProperty, LargeStructuresKeepOrderAndValues) {
+    // Members inserted in a scrambled order, well past the point where a structure changes its
+    // storage, keep name order, values and lookups.
+    constexpr int count = 5000;
+    BindingProperty value;
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        const int scrambled = (i * 7919) % count;
+        names.push_back("m" + std::to_string(scrambled));
+        value.Member(names.back()) = scrambled;
+        if (i == 63 || i == 64 || i == 65) {
+            EXPECT_EQ(value.Size(), static_cast<std::size_t>(i + 1));
+            EXPECT_EQ(std::as_const(value).Member(names.front()).GetSigned(), 0);
+        }
+    }
+    EXPECT_EQ(value.Size(), static_cast<std::size_t>(count));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(MemberNames(value), names);
+    for (int i = 0; i < count; i += 97) {
+        EXPECT_EQ(std::as_const(value).Member("m" + std::to_string(i)).GetSigned(), i);
+    }
+    EXPECT_TRUE(value.RemoveMember("m10"));
+    EXPECT_FALSE(value.HasMember("m10"));
+    EXPECT_EQ(value.Size(), static_cast<std::size_t>(count - 1));
+
+    BindingProperty copy(value);
+    EXPECT_TRUE(copy == value);
+    EXPECT_EQ(MemberNames(copy).size(), static_cast<std::size_t>(count - 1));
+    value.Clear();
+    EXPECT_EQ(std::as_const(copy).Member("m4999").GetSigned(), 4999);
+
+    // A small structure: removal keeps the rest in order.
+    BindingProperty small;
+    for (const char* name : {"d", "b", "a", "c"}) {
+        small.Member(name) = name;
+    }
+    EXPECT_TRUE(small.RemoveMember("b"));
+    EXPECT_EQ(MemberNames(small), (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_EQ(std::as_const(small).Member("c").GetString(), "c");
+    EXPECT_EQ(std::as_const(small).Member("d").GetString(), "d");
+}
+
+TEST(BindingProperty, HugeStructuresStayFast) {
+    // Scrambled insertion of many members must not degrade into quadratic work.
+    constexpr int count = 200000;
+    BindingProperty value;
+    for (int i = 0; i < count; ++i) {
+        value.Member(std::to_string((static_cast<long long>(i) * 104729) % count)) = i;
+    }
+    EXPECT_EQ(value.Size(), static_cast<std::size_t>(count));
+    std::string previous;
+    std::size_t seen = 0;
+    for (const auto member : value.Members()) {
+        EXPECT_LT(previous, std::string(member.name));
+        previous = member.name;
+        ++seen;
+    }
+    EXPECT_EQ(seen, static_cast<std::size_t>(count));
 }
 
 TEST(BindingProperty, EqualStringsShareOneCopyPerTree) {

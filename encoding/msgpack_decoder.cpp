@@ -1,0 +1,364 @@
+#include "encoding/msgpack_decoder.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnostics/format_message.h"
+#include "encoding/decode_limits.h"
+
+namespace Korvel {
+namespace {
+
+constexpr const char* kUnsupportedFormat = "Invalid MessagePack data at position %1.";
+constexpr const char* kKeyNotString =
+    "Invalid MessagePack data at position %1. Map keys must be strings.";
+constexpr const char* kTruncated8 =
+    "Invalid MessagePack data. 8-bit integer value at position %1 is truncated.";
+constexpr const char* kTruncated16 =
+    "Invalid MessagePack data. 16-bit integer value at position %1 is truncated.";
+constexpr const char* kTruncated32 =
+    "Invalid MessagePack data. 32-bit integer value at position %1 is truncated.";
+constexpr const char* kTruncated64 =
+    "Invalid MessagePack data. 64-bit integer value at position %1 is truncated.";
+constexpr const char* kStringTruncated =
+    "Invalid MessagePack data. String of size %1 at position %2 is truncated.";
+constexpr const char* kRawTruncated =
+    "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.";
+constexpr const char* kTooDeep =
+    "Invalid MessagePack data at position %1. Nesting is deeper than %2 levels.";
+constexpr const char* kTooManyElements =
+    "Invalid MessagePack data at position %1. A collection holds at most %2 elements.";
+constexpr const char* kOutOfMemory =
+    "Invalid MessagePack data at position %1. Not enough memory to hold the decoded value.";
+
+// What a frame is waiting for. A Value frame is a slot whose value has not been read yet (its
+// target may still hold an earlier value of a repeated key); Array and Map frames are open
+// containers receiving their items.
+enum class FrameState : std::uint8_t { Value, Array, Map };
+
+struct Frame {
+    BindingProperty* target;
+    std::uint64_t count;  // items of an open container (keys and values counted apart in maps)
+    std::uint64_t next;   // index of the next item
+    std::string_view key; // the key just read by a map frame; views the input
+    FrameState state;
+};
+
+class Decoder {
+public:
+    Decoder(const void* data, std::size_t length)
+        : data_(static_cast<const std::uint8_t*>(data)), length_(length) {}
+
+    BindingResult Run(std::size_t& bytesUsed) {
+        try {
+            Decode();
+        } catch (const std::bad_alloc&) {
+            Fail(FormatMessage(kOutOfMemory, position_));
+        } catch (const std::length_error&) {
+            Fail(FormatMessage(kOutOfMemory, position_));
+        }
+        bytesUsed = position_;
+        return std::move(result_);
+    }
+
+private:
+    std::size_t Remaining() const noexcept { return length_ - position_; }
+
+    void Fail(const std::string& message) {
+        failed_ = true;
+        result_.SetError(message);
+    }
+
+    // Reads a big-endian number of `width` bytes (1, 2, 4 or 8). With fewer bytes left it fails
+    // with the truncation message of that width, naming the position where the number starts.
+    bool ReadNumber(std::size_t width, std::uint64_t& value) {
+        if (Remaining() < width) {
+            const char* message = width == 1   ? kTruncated8
+                                  : width == 2 ? kTruncated16
+                                  : width == 4 ? kTruncated32
+                                               : kTruncated64;
+            Fail(FormatMessage(message, position_));
+            return false;
+        }
+        std::uint64_t number = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            number = (number << 8) | data_[position_ + i];
+        }
+        position_ += width;
+        value = number;
+        return true;
+    }
+
+    // Takes `length` content bytes; with fewer left it fails with `message` (declared length,
+    // position of the content).
+    bool TakeBytes(std::uint64_t length, const char* message, const std::uint8_t*& bytes) {
+        if (length > Remaining()) {
+            Fail(FormatMessage(message, length, position_));
+            return false;
+        }
+        bytes = data_ + position_;
+        position_ += static_cast<std::size_t>(length);
+        return true;
+    }
+
+    // Reads a string whose length is given by the format byte (fixstr) or follows it.
+    bool ReadText(std::uint8_t format, std::string_view& text) {
+        std::uint64_t length = 0;
+        if (format >= 0xA0 && format <= 0xBF) {
+            length = format & 0x1Fu;
+        } else if (!ReadNumber(std::size_t{1} << (format - 0xD9), length)) {
+            return false;
+        }
+        const std::uint8_t* bytes = nullptr;
+        if (!TakeBytes(length, kStringTruncated, bytes)) {
+            return false;
+        }
+        text = std::string_view(reinterpret_cast<const char*>(bytes),
+                                static_cast<std::size_t>(length));
+        return true;
+    }
+
+    void Decode() {
+        frames_.reserve(16);
+        frames_.push_back(Frame{&result_.value, 0, 0, {}, FrameState::Value});
+        while (!failed_ && position_ < length_) {
+            // Find the target of the next item.
+            BindingProperty* target = nullptr;
+            Frame* keyFrame = nullptr;
+            for (;;) {
+                if (frames_.empty()) {
+                    return;
+                }
+                Frame& top = frames_.back();
+                if (top.state == FrameState::Value) {
+                    target = top.target;
+                    break;
+                }
+                if (top.next == top.count) {
+                    frames_.pop_back();
+                    continue;
+                }
+                if (top.state == FrameState::Array) {
+                    if (top.next >= DecodeLimits::kMaxCollectionElements) {
+                        Fail(FormatMessage(kTooManyElements, position_,
+                                           DecodeLimits::kMaxCollectionElements));
+                        return;
+                    }
+                    target = &top.target->Element(static_cast<std::size_t>(top.next));
+                    ++top.next;
+                    frames_.push_back(Frame{target, 0, 0, {}, FrameState::Value});
+                    break;
+                }
+                if ((top.next & 1u) == 0) {
+                    ++top.next;
+                    keyFrame = &top;
+                    break;
+                }
+                target = &top.target->Member(top.key);
+                ++top.next;
+                frames_.push_back(Frame{target, 0, 0, {}, FrameState::Value});
+                break;
+            }
+
+            const std::uint8_t format = data_[position_++];
+            if (keyFrame != nullptr) {
+                if ((format >= 0xA0 && format <= 0xBF) || (format >= 0xD9 && format <= 0xDB)) {
+                    ReadText(format, keyFrame->key);
+                } else {
+                    Fail(FormatMessage(kKeyNotString, position_));
+                }
+                continue;
+            }
+            DecodeValue(format, *target);
+        }
+    }
+
+    // Decodes the item starting with `format` into the target of the top (Value) frame. Scalars
+    // complete the frame; containers turn it into an open container.
+    void DecodeValue(std::uint8_t format, BindingProperty& target) {
+        if (format <= 0x7F) {
+            target.SetSigned(static_cast<std::int64_t>(format));
+            frames_.pop_back();
+            return;
+        }
+        if (format >= 0xE0) {
+            target.SetSigned(static_cast<std::int8_t>(format));
+            frames_.pop_back();
+            return;
+        }
+        if (format <= 0x8F) {
+            OpenMap(target, format & 0x0Fu);
+            return;
+        }
+        if (format <= 0x9F) {
+            OpenArray(target, format & 0x0Fu);
+            return;
+        }
+        if (format <= 0xBF) {
+            std::string_view text;
+            if (ReadText(format, text)) {
+                target.SetString(text);
+                frames_.pop_back();
+            }
+            return;
+        }
+
+        std::uint64_t number = 0;
+        switch (format) {
+        case 0xC0: // nil: the target keeps what it holds
+            frames_.pop_back();
+            return;
+        case 0xC2:
+        case 0xC3:
+            target.SetBool(format == 0xC3);
+            frames_.pop_back();
+            return;
+        case 0xC4:
+        case 0xC5:
+        case 0xC6: {
+            const std::uint8_t* bytes = nullptr;
+            if (ReadNumber(std::size_t{1} << (format - 0xC4), number) &&
+                TakeBytes(number, kRawTruncated, bytes)) {
+                target.SetBlob(
+                    std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(number)));
+                frames_.pop_back();
+            }
+            return;
+        }
+        case 0xCA:
+            if (ReadNumber(4, number)) {
+                const auto bits = static_cast<std::uint32_t>(number);
+                float single;
+                std::memcpy(&single, &bits, sizeof single);
+                target.SetFloat(static_cast<double>(single));
+                frames_.pop_back();
+            }
+            return;
+        case 0xCB:
+            if (ReadNumber(8, number)) {
+                double value;
+                std::memcpy(&value, &number, sizeof value);
+                target.SetFloat(value);
+                frames_.pop_back();
+            }
+            return;
+        case 0xCC:
+        case 0xCD:
+        case 0xCE:
+        case 0xCF:
+            if (ReadNumber(std::size_t{1} << (format - 0xCC), number)) {
+                target.SetUnsigned(number);
+                frames_.pop_back();
+            }
+            return;
+        case 0xD0:
+            if (ReadNumber(1, number)) {
+                target.SetSigned(static_cast<std::int8_t>(number));
+                frames_.pop_back();
+            }
+            return;
+        case 0xD1:
+            if (ReadNumber(2, number)) {
+                target.SetSigned(static_cast<std::int16_t>(number));
+                frames_.pop_back();
+            }
+            return;
+        case 0xD2:
+            if (ReadNumber(4, number)) {
+                target.SetSigned(static_cast<std::int32_t>(number));
+                frames_.pop_back();
+            }
+            return;
+        case 0xD3:
+            if (ReadNumber(8, number)) {
+                target.SetSigned(static_cast<std::int64_t>(number));
+                frames_.pop_back();
+            }
+            return;
+        case 0xD9:
+        case 0xDA:
+        case 0xDB: {
+            std::string_view text;
+            if (ReadText(format, text)) {
+                target.SetString(text);
+                frames_.pop_back();
+            }
+            return;
+        }
+        case 0xDC:
+        case 0xDD:
+            if (ReadNumber(format == 0xDC ? 2 : 4, number)) {
+                OpenArray(target, number);
+            }
+            return;
+        case 0xDE:
+        case 0xDF:
+            if (ReadNumber(format == 0xDE ? 2 : 4, number)) {
+                OpenMap(target, number);
+            }
+            return;
+        default: // 0xC1, ext and fixext
+            Fail(FormatMessage(kUnsupportedFormat, position_));
+            return;
+        }
+    }
+
+    // The level of the container about to open: every frame below the top one is an open
+    // container, and the root container is level 1.
+    bool CheckDepth() {
+        if (frames_.size() > DecodeLimits::kMaxNestingDepth) {
+            Fail(FormatMessage(kTooDeep, position_, DecodeLimits::kMaxNestingDepth));
+            return false;
+        }
+        return true;
+    }
+
+    void OpenArray(BindingProperty& target, std::uint64_t count) {
+        if (!CheckDepth()) {
+            return;
+        }
+        // An existing collection (repeated key) keeps its elements and is written over from 0.
+        target.MakeCollection();
+        // The declaration is not trusted: reserve no more than the remaining bytes can encode.
+        const std::size_t room = DecodeLimits::ReservableElements(count, Remaining());
+        if (room > target.Size()) {
+            target.Reserve(room);
+        }
+        Frame& frame = frames_.back();
+        frame.state = FrameState::Array;
+        frame.count = count;
+        frame.next = 0;
+    }
+
+    void OpenMap(BindingProperty& target, std::uint64_t pairs) {
+        if (!CheckDepth()) {
+            return;
+        }
+        // An existing structure (repeated key) keeps its members: the new ones merge into it.
+        target.MakeStructure();
+        Frame& frame = frames_.back();
+        frame.state = FrameState::Map;
+        frame.count = pairs * 2;
+        frame.next = 0;
+    }
+
+    const std::uint8_t* data_;
+    std::size_t length_;
+    std::size_t position_ = 0;
+    bool failed_ = false;
+    BindingResult result_;
+    std::vector<Frame> frames_;
+};
+
+} // namespace
+
+BindingResult DecodeMessagePack(const void* data, std::size_t length, std::size_t& bytesUsed) {
+    Decoder decoder(data, length);
+    return decoder.Run(bytesUsed);
+}
+
+} // namespace Korvel

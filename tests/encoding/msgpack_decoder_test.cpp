@@ -1,0 +1,291 @@
+#include "encoding/msgpack_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diagnostics/allocation.h"
+#include "encoding/decode_limits.h"
+
+namespace Korvel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Decoded {
+    BindingResult result;
+    std::size_t used = 0;
+};
+
+Decoded Decode(const Bytes& bytes) {
+    Decoded decoded;
+    decoded.used = 12345;
+    decoded.result = DecodeMessagePack(bytes.data(), bytes.size(), decoded.used);
+    return decoded;
+}
+
+// Decodes and expects a failure with `message` after `used` bytes.
+void ExpectFailure(const Bytes& bytes, const std::string& message, std::size_t used) {
+    const Decoded decoded = Decode(bytes);
+    EXPECT_FALSE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.GetError(), message);
+    EXPECT_EQ(decoded.result.value.Kind(), BindingKind::Structure);
+    EXPECT_EQ(decoded.result.value.Size(), 1u);
+    EXPECT_EQ(decoded.used, used);
+}
+
+TEST(MsgPackDecoder, ScalarFormats) {
+    struct Case {
+        Bytes bytes;
+        BindingKind kind;
+        std::int64_t signedValue;
+        std::uint64_t unsignedValue;
+    };
+    const Case cases[] = {
+        {{0x05}, BindingKind::Signed, 5, 0},
+        {{0x7F}, BindingKind::Signed, 127, 0},
+        {{0xFF}, BindingKind::Signed, -1, 0},
+        {{0xE0}, BindingKind::Signed, -32, 0},
+        {{0xCC, 0x05}, BindingKind::Unsigned, 0, 5},
+        {{0xCD, 0x12, 0x34}, BindingKind::Unsigned, 0, 0x1234},
+        {{0xCE, 0xDE, 0xAD, 0xBE, 0xEF}, BindingKind::Unsigned, 0, 0xDEADBEEF},
+        {{0xCF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+         BindingKind::Unsigned,
+         0,
+         UINT64_MAX},
+        {{0xD0, 0xFF}, BindingKind::Signed, -1, 0},
+        {{0xD0, 0x80}, BindingKind::Signed, -128, 0},
+        {{0xD1, 0x80, 0x00}, BindingKind::Signed, -32768, 0},
+        {{0xD2, 0xFF, 0xFF, 0xFF, 0xFE}, BindingKind::Signed, -2, 0},
+        {{0xD3, 0x80, 0, 0, 0, 0, 0, 0, 0}, BindingKind::Signed, INT64_MIN, 0},
+        {{0xD3, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, BindingKind::Signed, INT64_MAX, 0},
+    };
+    for (const Case& c : cases) {
+        const Decoded decoded = Decode(c.bytes);
+        SCOPED_TRACE(testing::PrintToString(c.bytes));
+        ASSERT_TRUE(decoded.result.IsSuccess());
+        EXPECT_EQ(decoded.used, c.bytes.size());
+        EXPECT_EQ(decoded.result.value.Kind(), c.kind);
+        EXPECT_EQ(decoded.result.value.GetSigned(), c.signedValue);
+        EXPECT_EQ(decoded.result.value.GetUnsigned(), c.unsignedValue);
+    }
+
+    EXPECT_EQ(Decode({0xC3}).result.value.Kind(), BindingKind::Bool);
+    EXPECT_TRUE(Decode({0xC3}).result.value.GetBool());
+    EXPECT_FALSE(Decode({0xC2}).result.value.GetBool(true));
+    EXPECT_EQ(Decode({0xC0}).result.value.Kind(), BindingKind::Empty);
+    EXPECT_EQ(Decode({0xC0}).used, 1u);
+    // float 32 1.5 and float 64 -0.25
+    EXPECT_EQ(Decode({0xCA, 0x3F, 0xC0, 0x00, 0x00}).result.value.GetFloat(), 1.5);
+    EXPECT_EQ(Decode({0xCB, 0xBF, 0xD0, 0, 0, 0, 0, 0, 0}).result.value.GetFloat(), -0.25);
+    EXPECT_TRUE(std::isnan(Decode({0xCA, 0x7F, 0xC0, 0, 0}).result.value.GetFloat()));
+}
+
+TEST(MsgPackDecoder, StringsAndBlobs) {
+    EXPECT_EQ(Decode({0xA3, 'a', 'b', 'c'}).result.value.GetString(), "abc");
+    EXPECT_EQ(Decode({0xD9, 0x02, 'h', 'i'}).result.value.GetString(), "hi");
+    EXPECT_EQ(Decode({0xDA, 0x00, 0x01, 'x'}).result.value.GetString(), "x");
+    EXPECT_EQ(Decode({0xDB, 0, 0, 0, 0x02, 'o', 'k'}).result.value.GetString(), "ok");
+    EXPECT_EQ(Decode({0xA0}).result.value.Kind(), BindingKind::String);
+
+    Bytes long_text = {0xDA, 0x01, 0x2C}; // str 16 of 300 bytes
+    long_text.resize(3 + 300, 'z');
+    EXPECT_EQ(Decode(long_text).result.value.GetString(), std::string(300, 'z'));
+
+    for (const Bytes& bytes : {Bytes{0xC4, 0x02, 0x00, 0xFF}, Bytes{0xC5, 0x00, 0x02, 0x00, 0xFF},
+                               Bytes{0xC6, 0, 0, 0, 0x02, 0x00, 0xFF}}) {
+        const Decoded decoded = Decode(bytes);
+        ASSERT_EQ(decoded.result.value.Kind(), BindingKind::Blob);
+        const auto blob = decoded.result.value.GetBlob();
+        EXPECT_EQ(Bytes(blob.begin(), blob.end()), (Bytes{0x00, 0xFF}));
+        EXPECT_EQ(decoded.used, bytes.size());
+    }
+}
+
+TEST(MsgPackDecoder, Containers) {
+    // {"b": [1, true, nil], "a": {"x": -1}} with map 16, array 32 and a fixmap inside
+    const Bytes bytes = {0xDE, 0x00, 0x02, 0xA1, 'b', 0xDD, 0,    0,   0,   0x03,
+                         0x01, 0xC3, 0xC0, 0xA1, 'a', 0x81, 0xA1, 'x', 0xFF};
+    const Decoded decoded = Decode(bytes);
+    ASSERT_TRUE(decoded.result.IsSuccess()) << decoded.result.GetError();
+    EXPECT_EQ(decoded.used, bytes.size());
+    const BindingProperty& value = decoded.result.value;
+    ASSERT_EQ(value.Kind(), BindingKind::Structure);
+    const BindingProperty& b = value.Member("b");
+    ASSERT_EQ(b.Size(), 3u);
+    EXPECT_EQ(b.Element(0).GetSigned(), 1);
+    EXPECT_TRUE(b.Element(1).GetBool());
+    EXPECT_EQ(b.Element(2).Kind(), BindingKind::Empty);
+    EXPECT_EQ(value.Member("a").Member("x").GetSigned(), -1);
+
+    EXPECT_EQ(Decode({0x90}).result.value.Kind(), BindingKind::Collection);
+    EXPECT_EQ(Decode({0x80}).result.value.Kind(), BindingKind::Structure);
+    EXPECT_EQ(Decode({0xDC, 0x00, 0x00}).result.value.Size(), 0u);
+    EXPECT_EQ(Decode({0xDF, 0, 0, 0, 0x01, 0xA1, 'k', 0x07}).result.value.Member("k").GetSigned(),
+              7);
+}
+
+TEST(MsgPackDecoder, EndOfInputAndTrailingData) {
+    // Input that ends inside a container keeps what was read.
+    Decoded decoded = Decode({0x92, 0x01});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Size(), 1u);
+    EXPECT_EQ(decoded.used, 2u);
+    decoded = Decode({0x82, 0xA1, 'a', 0x01, 0xA1, 'b'});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Size(), 1u);
+
+    // Decoding stops after the first complete value.
+    decoded = Decode({0x91, 0x01, 0x01});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.used, 2u);
+    EXPECT_EQ(Decode({0x01, 0x02}).used, 1u);
+
+    decoded = Decode({});
+    EXPECT_TRUE(decoded.result.IsSuccess());
+    EXPECT_TRUE(decoded.result.value.IsEmpty());
+    EXPECT_EQ(decoded.used, 0u);
+    std::size_t used = 9;
+    EXPECT_TRUE(DecodeMessagePack(nullptr, 0, used).IsSuccess());
+    EXPECT_EQ(used, 0u);
+}
+
+TEST(MsgPackDecoder, FormatErrors) {
+    ExpectFailure({0x81, 0x01, 0x02},
+                  "Invalid MessagePack data at position 2. Map keys must be strings.", 2);
+    ExpectFailure({0x91, 0x81, 0xC0, 0x01},
+                  "Invalid MessagePack data at position 3. Map keys must be strings.", 3);
+    for (std::uint8_t format : {0xC1, 0xC7, 0xC8, 0xC9, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8}) {
+        SCOPED_TRACE(static_cast<int>(format));
+        ExpectFailure({format, 0x01, 0x01, 0x01}, "Invalid MessagePack data at position 1.", 1);
+    }
+    ExpectFailure({0x92, 0x01, 0xC1}, "Invalid MessagePack data at position 3.", 3);
+}
+
+TEST(MsgPackDecoder, TruncationMessages) {
+    const std::string prefix = "Invalid MessagePack data. ";
+    ExpectFailure({0xCD, 0x01}, prefix + "16-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xCD}, prefix + "16-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xCC}, prefix + "8-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xD0}, prefix + "8-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xD9}, prefix + "8-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xC4}, prefix + "8-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xDA, 0x00}, prefix + "16-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xDC, 0x00}, prefix + "16-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xCA, 0, 0, 0}, prefix + "32-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xDF, 0, 0}, prefix + "32-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xC6, 0}, prefix + "32-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0x91, 0xCB, 0, 0, 0, 0, 0, 0, 0},
+                  prefix + "64-bit integer value at position 2 is truncated.", 2);
+    ExpectFailure({0xD3}, prefix + "64-bit integer value at position 1 is truncated.", 1);
+    ExpectFailure({0xA3, 0x61, 0x62}, prefix + "String of size 3 at position 1 is truncated.", 1);
+    ExpectFailure({0xD9, 0x05, 'a'}, prefix + "String of size 5 at position 2 is truncated.", 2);
+    ExpectFailure({0x81, 0xA2, 'k'}, prefix + "String of size 2 at position 2 is truncated.", 2);
+    ExpectFailure({0xC5, 0x00, 0x04, 1, 2},
+                  prefix + "Raw bytes of size 4 at position 3 are truncated.", 3);
+    // A declared length near 4 GiB is compared with what is left, not added to the position.
+    ExpectFailure({0xDB, 0xFF, 0xFF, 0xFF, 0xFF, 'a'},
+                  prefix + "String of size 4294967295 at position 5 is truncated.", 5);
+    ExpectFailure({0xC6, 0xFF, 0xFF, 0xFF, 0xFF},
+                  prefix + "Raw bytes of size 4294967295 at position 5 are truncated.", 5);
+}
+
+TEST(MsgPackDecoder, RepeatedKeys) {
+    // {"a": 1, "a": 2}: the later scalar wins.
+    Decoded decoded = Decode({0x82, 0xA1, 'a', 0x01, 0xA1, 'a', 0x02});
+    EXPECT_EQ(decoded.result.value.Member("a").GetSigned(), 2);
+
+    // {"a": [1, 2, 3], "a": [9]}: written over from index 0, the rest stays.
+    decoded = Decode({0x82, 0xA1, 'a', 0x93, 0x01, 0x02, 0x03, 0xA1, 'a', 0x91, 0x09});
+    const BindingProperty& list = decoded.result.value.Member("a");
+    ASSERT_EQ(list.Size(), 3u);
+    EXPECT_EQ(list.Element(0).GetSigned(), 9);
+    EXPECT_EQ(list.Element(2).GetSigned(), 3);
+
+    // {"a": {"x": 1}, "a": {"y": 2}}: merged.
+    decoded = Decode({0x82, 0xA1, 'a', 0x81, 0xA1, 'x', 0x01, 0xA1, 'a', 0x81, 0xA1, 'y', 0x02});
+    EXPECT_EQ(decoded.result.value.Member("a").Member("x").GetSigned(), 1);
+    EXPECT_EQ(decoded.result.value.Member("a").Member("y").GetSigned(), 2);
+
+    // A scalar replaces an earlier collection or structure, and the map goes on reading keys.
+    decoded = Decode({0x83, 0xA1, 'a', 0x92, 0x01, 0x02, 0xA1, 'a', 0x05, 0xA1, 'b', 0x06});
+    ASSERT_TRUE(decoded.result.IsSuccess()) << decoded.result.GetError();
+    EXPECT_EQ(decoded.result.value.Member("a").GetSigned(), 5);
+    EXPECT_EQ(decoded.result.value.Member("b").GetSigned(), 6);
+    decoded = Decode({0x82, 0xA1, 'a', 0x81, 0xA1, 'x', 0x01, 0xA1, 'a', 0xA1, 's'});
+    ASSERT_TRUE(decoded.result.IsSuccess()) << decoded.result.GetError();
+    EXPECT_EQ(decoded.result.value.Member("a").GetString(), "s");
+
+    // An element that is itself a collection is written over like any other.
+    decoded = Decode({0x82, 0xA1, 'a', 0x91, 0x92, 0x01, 0x02, 0xA1, 'a', 0x91, 0x07});
+    ASSERT_TRUE(decoded.result.IsSuccess()) << decoded.result.GetError();
+    EXPECT_EQ(decoded.result.value.Member("a").Element(0).GetSigned(), 7);
+
+    // nil leaves the earlier value.
+    decoded = Decode({0x82, 0xA1, 'a', 0x01, 0xA1, 'a', 0xC0});
+    EXPECT_EQ(decoded.result.value.Member("a").GetSigned(), 1);
+}
+
+std::uint64_t BytesAllocated() {
+    MemoryStatistics statistics{};
+    ReadMemoryStatistics(&statistics);
+    return statistics.bytesAllocated;
+}
+
+TEST(MsgPackDecoder, DeclaredCountsDoNotDriveAllocation) {
+    const std::uint64_t before = BytesAllocated();
+    // array 32 and map 32 declaring 4 294 967 295 items in a few bytes.
+    Decoded decoded = Decode({0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x02, 0x03});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Size(), 3u);
+    EXPECT_EQ(decoded.used, 8u);
+    decoded = Decode({0xDF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 'k', 0x01, 0xA1, 'l'});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Size(), 1u);
+    decoded = Decode({0xDD, 0x0F, 0xFF, 0xFF, 0xFF, 0xC0});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Size(), 1u);
+    decoded = Decode({0x91, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF});
+    ASSERT_TRUE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.result.value.Element(0).Size(), 0u);
+    EXPECT_LT(BytesAllocated() - before, 64u * 1024u);
+}
+
+Bytes NestedArrays(std::size_t levels) {
+    Bytes bytes(levels, 0x91);
+    bytes.push_back(0x01);
+    return bytes;
+}
+
+TEST(MsgPackDecoder, NestingLimit) {
+    const std::size_t limit = DecodeLimits::kMaxNestingDepth;
+    Decoded decoded = Decode(NestedArrays(limit));
+    ASSERT_TRUE(decoded.result.IsSuccess()) << decoded.result.GetError();
+    const BindingProperty* inner = &decoded.result.value;
+    for (std::size_t i = 0; i < limit; ++i) {
+        inner = &inner->Element(0);
+    }
+    EXPECT_EQ(inner->GetSigned(), 1);
+
+    ExpectFailure(NestedArrays(limit + 1),
+                  "Invalid MessagePack data at position " + std::to_string(limit + 1) +
+                      ". Nesting is deeper than " + std::to_string(limit) + " levels.",
+                  limit + 1);
+    // Maps count too, and a million levels end in the same error.
+    Bytes maps;
+    for (std::size_t i = 0; i <= limit; ++i) {
+        maps.insert(maps.end(), {0x81, 0xA1, 'k'});
+    }
+    maps.push_back(0x01);
+    EXPECT_FALSE(Decode(maps).result.IsSuccess());
+    decoded = Decode(NestedArrays(1000000));
+    EXPECT_FALSE(decoded.result.IsSuccess());
+    EXPECT_EQ(decoded.used, limit + 1);
+}
+
+} // namespace
+} // namespace Korvel

@@ -1,0 +1,204 @@
+#include "encoding/yaml_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "encoding/decode_limits.h"
+
+namespace Korvel {
+namespace {
+
+BindingResult Read(const std::string& text) {
+    return ReadYaml(text);
+}
+
+void ExpectError(const std::string& text, const std::string& message) {
+    const BindingResult result = Read(text);
+    EXPECT_FALSE(result.IsSuccess()) << text;
+    EXPECT_EQ(result.GetError(), message) << text;
+    EXPECT_EQ(result.value.Size(), 1u) << text;
+}
+
+TEST(YamlReader, ScalarsInMappings) {
+    EXPECT_TRUE(Read("").IsSuccess());
+    EXPECT_TRUE(Read("").value.IsEmpty());
+    EXPECT_TRUE(Read("# only a comment\n").value.IsEmpty());
+
+    EXPECT_EQ(Read("a: 1").value.Member("a").GetUnsigned(), 1u);
+    EXPECT_EQ(Read("a: '1'").value.Member("a").GetString(), "1");
+    EXPECT_EQ(Read("a: \"1\"").value.Member("a").GetString(), "1");
+    EXPECT_EQ(Read("a: 1.5").value.Member("a").GetFloat(), 1.5);
+    EXPECT_EQ(Read("a: -3").value.Member("a").GetSigned(), -3);
+    EXPECT_EQ(Read("a: 2.0").value.Member("a").Kind(), BindingKind::Unsigned);
+    EXPECT_TRUE(Read("a: yes").value.Member("a").GetBool());
+    EXPECT_TRUE(Read("a: On").value.Member("a").GetBool());
+    EXPECT_EQ(Read("a: n").value.Member("a").Kind(), BindingKind::Bool);
+    EXPECT_EQ(Read("a: YeS").value.Member("a").GetString(), "YeS");
+    for (const char* text : {"a: ~", "a: null", "a:"}) {
+        const BindingResult result = Read(text);
+        ASSERT_TRUE(result.value.HasMember("a")) << text;
+        EXPECT_TRUE(result.value.Member("a").IsEmpty()) << text;
+    }
+    EXPECT_EQ(Read("a: !!bool maybe").value.Member("a").Kind(), BindingKind::Empty);
+    EXPECT_EQ(Read("a: !!str 12").value.Member("a").GetString(), "12");
+    EXPECT_EQ(Read("a: !!int -12").value.Member("a").GetSigned(), -12);
+    EXPECT_EQ(Read("a: !!float 2").value.Member("a").Kind(), BindingKind::Float);
+    EXPECT_EQ(Read("a: |\n  two\n  lines\n").value.Member("a").GetString(), "two\nlines\n");
+    EXPECT_EQ(Read("plain text").value.GetString(), "plain text");
+    EXPECT_EQ(Read("--- 42\n...\n").value.GetUnsigned(), 42u);
+
+    ExpectError("a: !!foo x", "Unsupported YAML tag 'tag:yaml.org,2002:foo'.");
+    ExpectError("a: !!int 1x", "Value 1x for 'yaml' of type uint64_t is in an incorrect format");
+}
+
+TEST(YamlReader, NestedDocument) {
+    const BindingResult result = Read("status: up\n"
+                                      "messages:\n"
+                                      "  - id: 7\n"
+                                      "    translations: {en: Down, de: Ausfall}\n"
+                                      "  - [1, two, 3.5]\n"
+                                      "\"quoted key\": ok\n"
+                                      "!!str 5: five\n"
+                                      "\"\": empty key\n");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    const BindingProperty& value = result.value;
+    EXPECT_EQ(value.Size(), 5u);
+    EXPECT_EQ(value.Member("status").GetString(), "up");
+    const BindingProperty& messages = value.Member("messages");
+    ASSERT_EQ(messages.Size(), 2u);
+    EXPECT_EQ(messages.Element(0).Member("id").GetUnsigned(), 7u);
+    EXPECT_EQ(messages.Element(0).Member("translations").Member("de").GetString(), "Ausfall");
+    EXPECT_EQ(messages.Element(1).Element(1).GetString(), "two");
+    EXPECT_EQ(messages.Element(1).Element(2).GetFloat(), 3.5);
+    EXPECT_EQ(value.Member("quoted key").GetString(), "ok");
+    EXPECT_EQ(value.Member("5").GetString(), "five");
+    EXPECT_EQ(value.Member("").GetString(), "empty key");
+}
+
+TEST(YamlReader, KeyErrors) {
+    ExpectError("? [1, 2]\n: x", "Unexpected start of sequence. At line: 1 col: 3");
+    ExpectError("a: 1\n? {b: 2}\n: x", "Unexpected start of mapping. At line: 2 col: 3");
+    ExpectError("!!int 1: x",
+                "Invalid mapping key. Only string scalar keys are allowed. At line: 1 col: 1");
+    ExpectError("a: &k x\n*k : y",
+                "Invalid mapping key. Only string scalar keys are allowed. At line: 2 col: 1");
+}
+
+TEST(YamlReader, RepeatedKeys) {
+    BindingResult result = Read("a: 1\na: 2");
+    EXPECT_EQ(result.value.Member("a").GetUnsigned(), 2u);
+    // A sequence appends to an earlier one; a mapping merges.
+    result = Read("a: [1, 2]\na: [3]");
+    ASSERT_EQ(result.value.Member("a").Size(), 3u);
+    EXPECT_EQ(result.value.Member("a").Element(2).GetUnsigned(), 3u);
+    result = Read("a: {x: 1}\na: {y: 2}");
+    EXPECT_EQ(result.value.Member("a").Size(), 2u);
+    // A scalar replaces an earlier mapping, and the following keys are read as keys.
+    result = Read("a: {x: 1}\na: 5\nb: 6");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("a").GetUnsigned(), 5u);
+    EXPECT_EQ(result.value.Member("b").GetUnsigned(), 6u);
+    // A sequence replaces an earlier mapping; null empties an earlier value.
+    result = Read("a: {x: 1}\na: [1]\nb: 1\nb: ~");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("a").Kind(), BindingKind::Collection);
+    EXPECT_TRUE(result.value.Member("b").IsEmpty());
+}
+
+TEST(YamlReader, AnchorsAndAliases) {
+    BindingResult result = Read("a: &x [1, 2]\nb: *x");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("b"), result.value.Member("a"));
+    EXPECT_EQ(result.value.Member("b").Size(), 2u);
+
+    result = Read("base: &b {x: 1, y: [a]}\nlist:\n  - &s 7\n  - *s\n  - *b\n");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("list").Element(1).GetUnsigned(), 7u);
+    EXPECT_EQ(result.value.Member("list").Element(2), result.value.Member("base"));
+
+    // An anchored key copies as its text, also as the value of its own key.
+    result = Read("&k a: 1\nb: *k");
+    EXPECT_EQ(result.value.Member("b").GetString(), "a");
+    result = Read("&k a: *k");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("a").GetString(), "a");
+
+    // A copy taken from an earlier value of the same repeated key.
+    result = Read("a: {b: &x [1, 2]}\na: *x");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("a").Size(), 2u);
+    result = Read("a: &x [1]\na: *x");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("a").Size(), 1u);
+
+    ExpectError("a: &x [*x]", "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 8");
+    ExpectError("m: &m\n  &k a: 1\n  b: *m",
+                "Cannot deserialize cyclic aliases. Alias \"m\". At line: 3 col: 6");
+    // The anchored place was reused by a repeated key that is still open.
+    ExpectError("a: &x 1\na:\n  b: *x",
+                "Cannot deserialize cyclic aliases. Alias \"x\". At line: 3 col: 6");
+    ExpectError("a: 1\nb: *y", "Undefined alias encountered: \"y\". At line: 2 col: 4");
+    ExpectError("a: &x 1\nb: &x 2", "Duplicate occurrence of anchor \"x\". At line: 2 col: 4");
+    ExpectError("&x a: &x 1", "Duplicate occurrence of anchor \"x\". At line: 1 col: 7");
+}
+
+TEST(YamlReader, DocumentsAndParserErrors) {
+    ExpectError("a: 1\n---\nb: 2", "Multi-document YAML is not supported.");
+    ExpectError("---\n...\n---\nb: 2", "Multi-document YAML is not supported.");
+    ExpectError("a: [1, 2",
+                "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0");
+    ExpectError("a: 1\n b: 2",
+                "YAML parser error: mapping values are not allowed in this context. At line: 1 "
+                "col: 2");
+    ExpectError(std::string("a: \xff"),
+                "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 0");
+}
+
+TEST(YamlReader, AliasExpansionLimit) {
+    // Each level is a sequence of two aliases of the previous one: level n copies 2^n nodes.
+    std::string text = "l0: &l0 [x, x]\n";
+    for (int level = 1; level <= 30; ++level) {
+        const std::string previous = "l" + std::to_string(level - 1);
+        const std::string name = "l" + std::to_string(level);
+        text += name + ": &" + name + " [*" + previous + ", *" + previous + "]\n";
+    }
+    const BindingResult result = Read(text);
+    EXPECT_FALSE(result.IsSuccess());
+    EXPECT_EQ(result.GetError().rfind("Aliases expand to more than " +
+                                          std::to_string(DecodeLimits::kMaxAliasCopiedNodes) +
+                                          " nodes at alias \"l",
+                                      0),
+              0u)
+        << result.GetError();
+
+    // Moderate reuse stays below the limit.
+    std::string modest = "d: &d {a: 1, b: [1, 2, 3]}\nlist:\n";
+    for (int i = 0; i < 1000; ++i) {
+        modest += "  - *d\n";
+    }
+    const BindingResult reused = Read(modest);
+    ASSERT_TRUE(reused.IsSuccess()) << reused.GetError();
+    EXPECT_EQ(reused.value.Member("list").Size(), 1000u);
+}
+
+TEST(YamlReader, NestingLimit) {
+    const std::size_t limit = DecodeLimits::kMaxNestingDepth;
+    BindingResult result = Read(std::string(limit, '[') + "1" + std::string(limit, ']'));
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    const BindingProperty* inner = &result.value;
+    for (std::size_t i = 0; i < limit; ++i) {
+        inner = &inner->Element(0);
+    }
+    EXPECT_EQ(inner->GetUnsigned(), 1u);
+
+    ExpectError(std::string(limit + 1, '[') + std::string(limit + 1, ']'),
+                "YAML nesting is deeper than " + std::to_string(limit) +
+                    " levels. At line: 1 col: " + std::to_string(limit + 1));
+    result = Read(std::string(1000000, '['));
+    EXPECT_FALSE(result.IsSuccess());
+    EXPECT_EQ(result.GetError().rfind("YAML nesting is deeper than", 0), 0u);
+}
+
+} // namespace
+} // namespace Korvel
