@@ -422,6 +422,22 @@ TEST_F(Conversion, BlobAndObjectFields) {
     EXPECT_EQ(object.Element(0).GetString(), "x");
 }
 
+TEST_F(Conversion, CallbackFieldsAreUnsigned32BitHandles) {
+    BindingCallback callback{5};
+    EXPECT_EQ(Assign(callback, BindingProperty("0x10")), "");
+    EXPECT_EQ(callback.id, 16u);
+    EXPECT_EQ(Assign(callback, BindingProperty(std::uint64_t{4294967296})),
+              OutOfRange("4294967296", "callback"));
+    EXPECT_EQ(callback.id, 0u);
+    EXPECT_EQ(Assign(callback, BindingProperty(true)), "Couldn't assign value to 'f' of type "
+                                                       "callback because the input is of an "
+                                                       "invalid type bool.");
+    callback.id = 9;
+    const BindingResult built = Build(callback);
+    EXPECT_EQ(built.value.Kind(), BindingKind::Unsigned);
+    EXPECT_EQ(built.value.GetUnsigned(), 9u);
+}
+
 TEST_F(Conversion, VectorFields) {
     std::vector<std::int32_t> numbers{5, 5, 5, 5};
     BindingProperty input;
