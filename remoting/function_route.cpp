@@ -11,24 +11,33 @@ std::string NormaliseRoutePath(std::string_view path) {
     return std::string(path);
 }
 
-RouteRegistration FunctionRoute::SetPath(std::string_view newPath) {
-    std::string normalised = NormaliseRoutePath(newPath);
+OperationResult SetRoutePath(BindingFunctionDescriptor& function, std::string_view path) {
+    std::string normalised = NormaliseRoutePath(path);
     std::string error = CheckRoutePattern(normalised);
     if (!error.empty()) {
-        return {true, std::move(error)};
+        return OperationResult::Failure(kRouteRefusedCode, std::move(error));
     }
-    path = std::move(normalised);
-    return {};
+    function.path = std::move(normalised);
+    return OperationResult::Success();
 }
 
-void FunctionRoute::SetMethod(HttpMethod newMethod) {
-    method = newMethod;
-    methodText.clear();
+void SetRouteMethod(BindingFunctionDescriptor& function, HttpMethod method) {
+    function.method = static_cast<std::uint32_t>(method);
+    function.methodText.clear();
 }
 
-void FunctionRoute::SetCustomMethod(std::string_view text) {
-    method = HttpMethod::Custom;
-    methodText = text;
+void SetRouteCustomMethod(BindingFunctionDescriptor& function, std::string_view methodText) {
+    function.method = static_cast<std::uint32_t>(HttpMethod::Custom);
+    function.methodText = methodText;
+}
+
+HttpMethod RouteMethod(const BindingFunctionDescriptor& function) {
+    return static_cast<HttpMethod>(static_cast<std::int32_t>(function.method));
+}
+
+std::string_view RoutePattern(const BindingFunctionDescriptor& function) {
+    return function.path.empty() ? std::string_view(function.name)
+                                 : std::string_view(function.path);
 }
 
 } // namespace Korvel

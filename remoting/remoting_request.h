@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
+#include "binding/binding_property.h"
+#include "binding/static_type_id.h"
 #include "remoting/http_method.h"
 
 namespace Korvel {
@@ -24,6 +27,8 @@ struct RemotingRequest {
     std::string methodText;
     // The request path as the host gave it, query part included.
     std::string path;
+    // One value per declared parameter of the called function, in declaration order.
+    std::vector<BindingProperty> arguments;
     // Header name to value, as the host gave them; a later duplicate name replaces an earlier one.
     std::unordered_map<std::string, std::string> headers;
 
@@ -45,3 +50,6 @@ struct Request : RemotingRequest {};
 std::int64_t RequestArrivalTicks();
 
 } // namespace Korvel
+
+KORVEL_STATIC_TYPE(struct, Korvel::RemotingRequest)
+KORVEL_STATIC_TYPE(struct, Korvel::HttpBaseTransport::Request)

@@ -1,15 +1,17 @@
 #include "remoting/remoting_route.h"
 
+#include "diagnostics/format_message.h"
+#include "remoting/function_route.h"
+
 namespace Korvel {
 
-RemotingRoute BuildRoute(const FunctionRoute& route, std::string_view functionName,
-                         const BindingFunctionDescriptor* function) {
+RemotingRoute BuildRoute(const BindingFunctionDescriptor& function) {
     RemotingRoute built;
-    built.function = function;
-    built.method = route.method;
-    built.methodText = route.methodText;
+    built.function = &function;
+    built.method = RouteMethod(function);
+    built.methodText = function.methodText;
 
-    const std::string_view pattern = route.Pattern(functionName);
+    const std::string_view pattern = RoutePattern(function);
     if (!IsRouteTemplate(pattern)) {
         built.error = CheckRoutePattern(pattern);
         if (built.error.empty()) {
@@ -27,7 +29,7 @@ RemotingRoute BuildRoute(const FunctionRoute& route, std::string_view functionNa
         built.regex.emplace(translated.expression, std::regex::ECMAScript | std::regex::optimize);
     } catch (const std::regex_error& e) {
         built.error =
-            "Route template '" + std::string(pattern) + "' is not a valid expression: " + e.what();
+            FormatMessage("Route template '%1' is not a valid expression: %2", pattern, e.what());
         return built;
     }
     built.placeholders = std::move(translated.placeholders);

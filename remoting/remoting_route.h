@@ -7,13 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "remoting/function_route.h"
+#include "binding/binding_function_descriptor.h"
 #include "remoting/http_method.h"
 #include "remoting/route_template.h"
 
 namespace Korvel {
-
-struct BindingFunctionDescriptor;
 
 // Longest request path that is matched against a route template. The standard library's regular
 // expression matcher recurses once per input character (some hundreds of bytes of stack each),
@@ -40,9 +38,8 @@ struct RemotingRoute {
     bool Usable() const { return error.empty(); }
 };
 
-// Builds the route of a function from its route fields and its name. `function` is only carried
-// along, so that a match can report which function it chose.
-RemotingRoute BuildRoute(const FunctionRoute& route, std::string_view functionName,
-                         const BindingFunctionDescriptor* function);
+// Builds the route of a function from its path (or, without one, its name) and its method. A
+// pattern that cannot be used gives a route with `error` set, which matches nothing.
+RemotingRoute BuildRoute(const BindingFunctionDescriptor& function);
 
 } // namespace Korvel

@@ -116,9 +116,8 @@ bool MatchRoutes(RouteMatch& match, std::span<const RemotingRoute> routes) {
     return match.routeIndex.has_value();
 }
 
-bool MatchFunctionRoute(RouteMatch& match, const FunctionRoute& route,
-                        std::string_view functionName, const BindingFunctionDescriptor* function) {
-    const RemotingRoute built = BuildRoute(route, functionName, function);
+bool MatchFunctionRoute(RouteMatch& match, const BindingFunctionDescriptor& function) {
+    const RemotingRoute built = BuildRoute(function);
     return MatchRoutes(match, std::span<const RemotingRoute>(&built, 1));
 }
 

@@ -8,13 +8,11 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "remoting/function_route.h"
+#include "binding/binding_function_descriptor.h"
 #include "remoting/http_method.h"
 #include "remoting/remoting_route.h"
 
 namespace Korvel {
-
-struct BindingFunctionDescriptor;
 
 // Message and status a request gets when its path or method does not fit the function.
 inline constexpr std::string_view kInvalidFunctionMessage = "Invalid function";
@@ -45,7 +43,6 @@ bool MatchRoutes(RouteMatch& match, std::span<const RemotingRoute> routes);
 // Matches the request against the route of a single function (the route is built here and
 // dropped afterwards). A failure is answered with `kInvalidFunctionMessage` and
 // `kInvalidFunctionStatus` by the caller.
-bool MatchFunctionRoute(RouteMatch& match, const FunctionRoute& route,
-                        std::string_view functionName, const BindingFunctionDescriptor* function);
+bool MatchFunctionRoute(RouteMatch& match, const BindingFunctionDescriptor& function);
 
 } // namespace Korvel

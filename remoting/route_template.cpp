@@ -1,30 +1,17 @@
 #include "remoting/route_template.h"
 
+#include "diagnostics/format_message.h"
+
 namespace Korvel {
 
 namespace {
 
 constexpr std::string_view kRegexMetacharacters = "^$.*+?()[]|\\";
 
-std::string PatternError(std::string_view pattern, std::string_view fault, std::size_t offset) {
-    std::string message = "Route '";
-    message += pattern;
-    message += "' has ";
-    message += fault;
-    message += " at offset ";
-    message += std::to_string(offset);
-    message += '.';
-    return message;
-}
-
-std::string TooLongError(std::string_view pattern) {
-    std::string message = "Route template '";
-    message += pattern.substr(0, 64);
-    message += "...' is longer than ";
-    message += std::to_string(kMaxRouteTemplateLength);
-    message += " characters.";
-    return message;
-}
+constexpr const char* kStrayClose = "Route '%1' has a '}' outside a placeholder at offset %2.";
+constexpr const char* kNestedOpen = "Route '%1' has a '{' inside a placeholder at offset %2.";
+constexpr const char* kUnclosed = "Route '%1' has a placeholder that is not closed at offset %2.";
+constexpr const char* kTooLong = "Route template '%1...' is longer than %2 characters.";
 
 } // namespace
 
@@ -35,7 +22,7 @@ bool IsRouteTemplate(std::string_view pattern) {
 RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
     RouteTemplate result;
     if (pattern.size() > kMaxRouteTemplateLength) {
-        result.error = TooLongError(pattern);
+        result.error = FormatMessage(kTooLong, pattern.substr(0, 64), kMaxRouteTemplateLength);
         return result;
     }
 
@@ -57,7 +44,7 @@ RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
                 op = PlaceholderOperator::Simple;
                 name.clear();
             } else if (c == '}') {
-                result.error = PatternError(pattern, "a '}' outside a placeholder", i);
+                result.error = FormatMessage(kStrayClose, pattern, i);
                 return result;
             } else {
                 if (kRegexMetacharacters.find(c) != std::string_view::npos) {
@@ -89,7 +76,7 @@ RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
             result.placeholders.push_back({op, name});
             inside = false;
         } else if (c == '{') {
-            result.error = PatternError(pattern, "a '{' inside a placeholder", i);
+            result.error = FormatMessage(kNestedOpen, pattern, i);
             return result;
         } else if (atFirstCharacter && c == '+') {
             op = PlaceholderOperator::Reserved;
@@ -102,7 +89,7 @@ RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
     }
 
     if (inside) {
-        result.error = PatternError(pattern, "a placeholder that is not closed", openedAt);
+        result.error = FormatMessage(kUnclosed, pattern, openedAt);
         return result;
     }
     result.literals.push_back(std::move(literal));
@@ -115,7 +102,7 @@ std::string CheckRoutePattern(std::string_view pattern) {
     }
     const std::size_t stray = pattern.find('}');
     if (stray != std::string_view::npos) {
-        return PatternError(pattern, "a '}' outside a placeholder", stray);
+        return FormatMessage(kStrayClose, pattern, stray);
     }
     return {};
 }

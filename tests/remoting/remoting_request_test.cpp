@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,20 @@
 namespace Korvel {
 namespace {
 
-TEST(RemotingRequest, LaterHeaderReplacesEarlier) {
+TEST(RemotingRequest, BothRecordTypesHaveTheirOwnIdentity) {
+    // The dispatcher fills one record and hands it to functions asking for either type.
+    static_assert(std::is_base_of_v<RemotingRequest, HttpBaseTransport::Request>);
+    static_assert(sizeof(HttpBaseTransport::Request) == sizeof(RemotingRequest));
+    EXPECT_EQ(StaticType::HashCodeSignature<RemotingRequest>(),
+              "unsigned int __cdecl StaticType::HashCode<struct Korvel::RemotingRequest>(void)");
+    EXPECT_EQ(StaticType::HashCodeSignature<HttpBaseTransport::Request>(),
+              "unsigned int __cdecl StaticType::HashCode<struct "
+              "Korvel::HttpBaseTransport::Request>(void)");
+    EXPECT_NE(StaticType::HashCode<RemotingRequest>(),
+              StaticType::HashCode<HttpBaseTransport::Request>());
+}
+
+TEST(RemotingRequest, LaterHeaderReplacesEarlierAndArgumentsAreOwned) {
     HttpBaseTransport::Request request;
     request.SetHeader("accept", "text/plain");
     request.SetHeader("Accept", "application/json");
@@ -16,9 +30,15 @@ TEST(RemotingRequest, LaterHeaderReplacesEarlier) {
     EXPECT_EQ(request.headers.at("accept"), "application/x-yaml");
     EXPECT_EQ(request.headers.at("Accept"), "application/json");
 
-    // The transport's record is usable wherever the remoting record is asked for.
+    request.arguments.emplace_back("first");
+    request.arguments.emplace_back(std::int32_t{2});
     RemotingRequest& asRemoting = request;
-    EXPECT_EQ(&asRemoting.headers, &request.headers);
+    const RemotingRequest copy = asRemoting;
+    request.arguments.clear();
+    ASSERT_EQ(copy.arguments.size(), 2u);
+    EXPECT_EQ(copy.arguments[0], BindingProperty("first"));
+    EXPECT_EQ(copy.arguments[1], BindingProperty(std::int32_t{2}));
+    EXPECT_EQ(copy.headers.at("accept"), "application/x-yaml");
 }
 
 TEST(RemotingRequest, ArrivalTicksCountHundredNanosecondsSince1970) {

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <deque>
 #include <initializer_list>
 #include <string>
 #include <unordered_map>
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "remoting/function_route.h"
 #include "remoting/route_match.h"
 
 namespace Korvel {
@@ -22,25 +24,44 @@ struct RouteSpec {
     std::string methodText;
 };
 
-RemotingRoute MakeRoute(const RouteSpec& spec, std::string_view name = "Function") {
-    FunctionRoute route;
-    RouteRegistration registered = route.SetPath(spec.path);
-    EXPECT_FALSE(registered.failed) << registered.message;
-    if (spec.method == HttpMethod::Custom) {
-        route.SetCustomMethod(spec.methodText);
-    } else {
-        route.SetMethod(spec.method);
+// Functions registered with the given routes, and their routes in the same order.
+class RouteTable {
+public:
+    RouteTable(std::initializer_list<RouteSpec> specs) {
+        for (const RouteSpec& spec : specs) {
+            BindingFunctionDescriptor& function = functions_.emplace_back();
+            function.name = "Function" + std::to_string(functions_.size());
+            const OperationResult registered = SetRoutePath(function, spec.path);
+            EXPECT_FALSE(registered.failed) << registered.ToString();
+            if (spec.method == HttpMethod::Custom) {
+                SetRouteCustomMethod(function, spec.methodText);
+            } else {
+                SetRouteMethod(function, spec.method);
+            }
+        }
+        for (const BindingFunctionDescriptor& function : functions_) {
+            routes_.push_back(BuildRoute(function));
+        }
     }
-    return BuildRoute(route, name, nullptr);
-}
 
-std::vector<RemotingRoute> MakeRoutes(std::initializer_list<RouteSpec> specs) {
-    std::vector<RemotingRoute> routes;
-    for (const RouteSpec& spec : specs) {
-        routes.push_back(MakeRoute(spec));
+    const std::vector<RemotingRoute>& routes() const { return routes_; }
+    const BindingFunctionDescriptor& function(std::size_t i) const { return functions_[i]; }
+
+    // Matches and checks that the reported function is the one of the reported route.
+    bool Match(RouteMatch& match) const {
+        const bool matched = MatchRoutes(match, routes_);
+        if (matched) {
+            EXPECT_EQ(match.function, &functions_[*match.routeIndex]);
+        } else {
+            EXPECT_EQ(match.function, nullptr);
+        }
+        return matched;
     }
-    return routes;
-}
+
+private:
+    std::deque<BindingFunctionDescriptor> functions_;
+    std::vector<RemotingRoute> routes_;
+};
 
 RouteMatch Request(std::string path, HttpMethod method = HttpMethod::Get,
                    std::string methodText = "") {
@@ -51,11 +72,11 @@ RouteMatch Request(std::string path, HttpMethod method = HttpMethod::Get,
     return match;
 }
 
-// Matches `path` against a single route and returns the captures, or fails the test.
+// Matches `path` against a single route; fills `captures` when given.
 bool MatchOne(const RouteSpec& spec, const std::string& path, Captures* captures = nullptr) {
-    const std::vector<RemotingRoute> routes{MakeRoute(spec)};
+    const RouteTable table{spec};
     RouteMatch match = Request(path);
-    const bool matched = MatchRoutes(match, routes);
+    const bool matched = table.Match(match);
     if (captures != nullptr) {
         *captures = match.captures;
     }
@@ -113,10 +134,10 @@ TEST(RouteMatch, LiteralPiecesBetweenPlaceholders) {
 TEST(RouteMatch, PathWithoutALiteralPieceIsRefusedBeforeBacktracking) {
     // Three placeholders that compete for the same characters: an expression matcher would try
     // every split of the path between them (seconds for 1 KB) before failing on the missing "-".
-    const std::vector<RemotingRoute> routes = MakeRoutes({{"/{+a}/{+b}/{+c}-{d}.json"}});
+    const RouteTable routes{{"/{+a}/{+b}/{+c}-{d}.json"}};
     RouteMatch match = Request(std::string(kMaxTemplatePathLength - 6, '/') + "a.json");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(MatchRoutes(match, routes));
+    EXPECT_FALSE(routes.Match(match));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
@@ -147,91 +168,95 @@ TEST(RouteMatch, LiteralPathsCompareBytes) {
 }
 
 TEST(RouteMatch, FunctionNameIsThePatternWithoutAPath) {
-    const std::vector<RemotingRoute> routes{MakeRoute({""}, "GetThing")};
+    BindingFunctionDescriptor function;
+    function.name = "GetThing";
+    const std::vector<RemotingRoute> routes{BuildRoute(function)};
     RouteMatch byName = Request("GetThing");
     EXPECT_TRUE(MatchRoutes(byName, routes));
+    EXPECT_EQ(byName.function, &function);
     RouteMatch byOther = Request("/GetThing");
     EXPECT_FALSE(MatchRoutes(byOther, routes));
 }
 
 TEST(RouteMatch, MethodRules) {
-    const std::vector<RemotingRoute> any = MakeRoutes({{"/r", HttpMethod::None}});
+    const RouteTable any{{"/r", HttpMethod::None}};
     for (HttpMethod method : {HttpMethod::None, HttpMethod::Get, HttpMethod::Post,
                               HttpMethod::Delete, HttpMethod::Custom}) {
         RouteMatch match = Request("/r", method, method == HttpMethod::Custom ? "PURGE" : "");
-        EXPECT_TRUE(MatchRoutes(match, any)) << static_cast<int>(method);
+        EXPECT_TRUE(any.Match(match)) << static_cast<int>(method);
     }
 
-    const std::vector<RemotingRoute> post = MakeRoutes({{"/r", HttpMethod::Post}});
+    const RouteTable post{{"/r", HttpMethod::Post}};
     RouteMatch get = Request("/r", HttpMethod::Get);
-    EXPECT_FALSE(MatchRoutes(get, post));
+    EXPECT_FALSE(post.Match(get));
     RouteMatch none = Request("/r", HttpMethod::None);
-    EXPECT_FALSE(MatchRoutes(none, post));
+    EXPECT_FALSE(post.Match(none));
     RouteMatch postRequest = Request("/r", HttpMethod::Post);
-    EXPECT_TRUE(MatchRoutes(postRequest, post));
+    EXPECT_TRUE(post.Match(postRequest));
 
-    const std::vector<RemotingRoute> purge = MakeRoutes({{"/r", HttpMethod::Custom, "PURGE"}});
+    const RouteTable purge{{"/r", HttpMethod::Custom, "PURGE"}};
     RouteMatch same = Request("/r", HttpMethod::Custom, "PURGE");
-    EXPECT_TRUE(MatchRoutes(same, purge));
+    EXPECT_TRUE(purge.Match(same));
     RouteMatch otherCase = Request("/r", HttpMethod::Custom, "purge");
-    EXPECT_FALSE(MatchRoutes(otherCase, purge));
+    EXPECT_FALSE(purge.Match(otherCase));
     RouteMatch noText = Request("/r", HttpMethod::Custom, "");
-    EXPECT_FALSE(MatchRoutes(noText, purge));
+    EXPECT_FALSE(purge.Match(noText));
     RouteMatch post2 = Request("/r", HttpMethod::Post);
-    EXPECT_FALSE(MatchRoutes(post2, purge));
+    EXPECT_FALSE(purge.Match(post2));
 }
 
 TEST(RouteMatch, SingleFunctionDispatchRefusesAnotherMethod) {
-    FunctionRoute route;
-    ASSERT_FALSE(route.SetPath("/items/{id}").failed);
-    route.SetMethod(HttpMethod::Post);
+    BindingFunctionDescriptor function;
+    function.name = "PostItemsById";
+    ASSERT_FALSE(SetRoutePath(function, "/items/{id}").failed);
+    SetRouteMethod(function, HttpMethod::Post);
 
     RouteMatch get = Request("/items/7", HttpMethod::Get);
-    EXPECT_FALSE(MatchFunctionRoute(get, route, "PostItemsById", nullptr));
+    EXPECT_FALSE(MatchFunctionRoute(get, function));
+    EXPECT_EQ(get.function, nullptr);
     EXPECT_TRUE(get.captures.empty());
     EXPECT_EQ(kInvalidFunctionMessage, "Invalid function");
     EXPECT_EQ(kInvalidFunctionStatus, 404);
 
     RouteMatch post = Request("/items/7", HttpMethod::Post);
-    EXPECT_TRUE(MatchFunctionRoute(post, route, "PostItemsById", nullptr));
+    EXPECT_TRUE(MatchFunctionRoute(post, function));
+    EXPECT_EQ(post.function, &function);
     EXPECT_EQ(post.captures, (Captures{{"id", "7"}}));
-    EXPECT_EQ(post.routeIndex, 0u);
 }
 
 TEST(RouteMatch, ShortestCapturesWinAndTiesKeepTheEarlierRoute) {
     RouteMatch match = Request("/x/ab/cd");
-    const std::vector<RemotingRoute> routes = MakeRoutes({{"/x/{+all}"}, {"/x/{id}/{sub}"}});
-    ASSERT_TRUE(MatchRoutes(match, routes));
+    const RouteTable routes{{"/x/{+all}"}, {"/x/{id}/{sub}"}};
+    ASSERT_TRUE(routes.Match(match));
     EXPECT_EQ(match.routeIndex, 1u);
     EXPECT_EQ(match.captures, (Captures{{"id", "ab"}, {"sub", "cd"}}));
 
     RouteMatch tie = Request("/x/yz");
-    const std::vector<RemotingRoute> tied = MakeRoutes({{"/x/{+a}"}, {"/x/{b}"}});
-    ASSERT_TRUE(MatchRoutes(tie, tied));
+    const RouteTable tied{{"/x/{+a}"}, {"/x/{b}"}};
+    ASSERT_TRUE(tied.Match(tie));
     EXPECT_EQ(tie.routeIndex, 0u);
     EXPECT_EQ(tie.captures, (Captures{{"a", "yz"}}));
 
     // Decoded lengths count: "%41%42" is two characters once decoded, "abc" three.
     RouteMatch decoded = Request("/x/abc/%41%42");
-    const std::vector<RemotingRoute> mixed = MakeRoutes({{"/x/{p}/AB"}, {"/x/abc/{q}"}});
-    EXPECT_FALSE(MatchRoutes(decoded, std::span(mixed.data(), 1)));
-    ASSERT_TRUE(MatchRoutes(decoded, mixed));
+    const RouteTable mixed{{"/x/{p}/AB"}, {"/x/abc/{q}"}};
+    EXPECT_FALSE(MatchRoutes(decoded, std::span(mixed.routes().data(), 1)));
+    ASSERT_TRUE(mixed.Match(decoded));
     EXPECT_EQ(decoded.routeIndex, 1u);
 }
 
 TEST(RouteMatch, LiteralMatchEndsTheSearch) {
     RouteMatch match = Request("/x/y");
-    const std::vector<RemotingRoute> routes = MakeRoutes({{"/x/{id}"}, {"/x/y"}, {"/{+z}"}});
-    ASSERT_TRUE(MatchRoutes(match, routes));
+    const RouteTable routes{{"/x/{id}"}, {"/x/y"}, {"/{+z}"}};
+    ASSERT_TRUE(routes.Match(match));
     EXPECT_EQ(match.routeIndex, 1u);
     EXPECT_TRUE(match.captures.empty());
 }
 
 TEST(RouteMatch, CapturesOfRoutesThatFailTheMethodAreNotKept) {
     RouteMatch match = Request("/a/1", HttpMethod::Get);
-    const std::vector<RemotingRoute> routes =
-        MakeRoutes({{"/a/{x}", HttpMethod::Post}, {"/a/{y}", HttpMethod::Get}});
-    ASSERT_TRUE(MatchRoutes(match, routes));
+    const RouteTable routes{{"/a/{x}", HttpMethod::Post}, {"/a/{y}", HttpMethod::Get}};
+    ASSERT_TRUE(routes.Match(match));
     EXPECT_EQ(match.routeIndex, 1u);
     EXPECT_EQ(match.captures, (Captures{{"y", "1"}}));
 }
@@ -240,59 +265,58 @@ TEST(RouteMatch, EarlierResultsAreClearedBeforeMatching) {
     RouteMatch match = Request("/nothing");
     match.captures["stale"] = "value";
     match.routeIndex = 3;
-    const std::vector<RemotingRoute> routes = MakeRoutes({{"/a/{x}"}});
-    EXPECT_FALSE(MatchRoutes(match, routes));
+    const RouteTable routes{{"/a/{x}"}};
+    EXPECT_FALSE(routes.Match(match));
     EXPECT_TRUE(match.captures.empty());
     EXPECT_FALSE(match.routeIndex.has_value());
     EXPECT_EQ(match.function, nullptr);
 }
 
 TEST(RouteMatch, MalformedRouteIsUnusableAndMatchesNothing) {
-    FunctionRoute route;
-    route.path = "/a/{x"; // set directly, bypassing the registration check
-    const RemotingRoute built = BuildRoute(route, "F", nullptr);
+    BindingFunctionDescriptor function;
+    function.path = "/a/{x"; // set directly, bypassing the registration check
+    const RemotingRoute built = BuildRoute(function);
     EXPECT_FALSE(built.Usable());
     EXPECT_EQ(built.error, "Route '/a/{x' has a placeholder that is not closed at offset 3.");
     RouteMatch match = Request("/a/{x");
     EXPECT_FALSE(MatchRoutes(match, std::span(&built, 1)));
 
-    route.path = "/a}";
-    const RemotingRoute stray = BuildRoute(route, "F", nullptr);
+    function.path = "/a}";
+    const RemotingRoute stray = BuildRoute(function);
     EXPECT_FALSE(stray.Usable());
     RouteMatch literal = Request("/a}");
     EXPECT_FALSE(MatchRoutes(literal, std::span(&stray, 1)));
 }
 
 TEST(RouteMatch, TemplatePathsAreBoundedInLength) {
-    const std::vector<RemotingRoute> routes = MakeRoutes({{"/a/{+x}"}});
+    const RouteTable routes{{"/a/{+x}"}};
     const std::string atLimit = "/a/" + std::string(kMaxTemplatePathLength - 3, 'b');
     RouteMatch fits = Request(atLimit);
-    ASSERT_TRUE(MatchRoutes(fits, routes));
+    ASSERT_TRUE(routes.Match(fits));
     EXPECT_EQ(fits.captures.at("x").size(), kMaxTemplatePathLength - 3);
 
     RouteMatch tooLong = Request(atLimit + "b");
-    EXPECT_FALSE(MatchRoutes(tooLong, routes));
+    EXPECT_FALSE(routes.Match(tooLong));
 }
 
 TEST(RouteMatch, MegabytePathNeitherCrashesNorHangs) {
-    const std::vector<RemotingRoute> templates =
-        MakeRoutes({{"/a/{x}"}, {"/a/{+x}"}, {"/a{#x}"}, {"/{+a}/{+b}/{+c}.json"}});
+    const RouteTable templates{{"/a/{x}"}, {"/a/{+x}"}, {"/a{#x}"}, {"/{+a}/{+b}/{+c}.json"}};
     const std::string huge = "/a/" + std::string(1 << 20, 'b');
     const std::string slashes(1 << 20, '/');
 
     const auto start = std::chrono::steady_clock::now();
     RouteMatch match = Request(huge);
-    EXPECT_FALSE(MatchRoutes(match, templates));
+    EXPECT_FALSE(templates.Match(match));
     RouteMatch manySlashes = Request(slashes);
-    EXPECT_FALSE(MatchRoutes(manySlashes, templates));
+    EXPECT_FALSE(templates.Match(manySlashes));
     const auto elapsed = std::chrono::steady_clock::now() - start;
     // Refusal does not depend on running the matcher; generous bound for emulated builds.
     EXPECT_LT(elapsed, std::chrono::seconds(10));
 
     // A literal route of the same length still matches byte for byte.
-    const std::vector<RemotingRoute> literal = MakeRoutes({{huge}});
+    const RouteTable literal{{huge}};
     RouteMatch same = Request(huge);
-    EXPECT_TRUE(MatchRoutes(same, literal));
+    EXPECT_TRUE(literal.Match(same));
 }
 
 } // namespace

@@ -75,51 +75,59 @@ TEST(RouteTemplate, OverlongTemplateIsRefused) {
 }
 
 TEST(FunctionRoute, SetPathDropsOneTrailingSlash) {
-    FunctionRoute route;
-    EXPECT_FALSE(route.SetPath("/a/b/").failed);
-    EXPECT_EQ(route.path, "/a/b");
-    EXPECT_FALSE(route.SetPath("/").failed);
-    EXPECT_EQ(route.path, "/");
-    EXPECT_FALSE(route.SetPath("/a/b//").failed);
-    EXPECT_EQ(route.path, "/a/b/");
-    EXPECT_FALSE(route.SetPath("/items/{id}/").failed);
-    EXPECT_EQ(route.path, "/items/{id}");
-    EXPECT_FALSE(route.SetPath("").failed);
-    EXPECT_EQ(route.path, "");
+    BindingFunctionDescriptor function;
+    const auto stored = [&](std::string_view path) {
+        EXPECT_FALSE(SetRoutePath(function, path).failed) << path;
+        return function.path;
+    };
+    EXPECT_EQ(stored("/a/b/"), "/a/b");
+    EXPECT_EQ(stored("/"), "/");
+    EXPECT_EQ(stored("/a/b//"), "/a/b/");
+    EXPECT_EQ(stored("/items/{id}/"), "/items/{id}");
+    EXPECT_EQ(stored("a/"), "a");
+    EXPECT_EQ(stored(""), "");
 }
 
 TEST(FunctionRoute, MalformedPathIsRefusedAndLeavesTheRouteUnchanged) {
-    FunctionRoute route;
-    ASSERT_FALSE(route.SetPath("/items/{id}").failed);
+    BindingFunctionDescriptor function;
+    ASSERT_FALSE(SetRoutePath(function, "/items/{id}").failed);
 
-    RouteRegistration refused = route.SetPath("/items/{id");
+    OperationResult refused = SetRoutePath(function, "/items/{id");
     EXPECT_TRUE(refused.failed);
-    EXPECT_EQ(refused.message,
-              "Route '/items/{id' has a placeholder that is not closed at offset 7.");
-    EXPECT_EQ(route.path, "/items/{id}");
+    EXPECT_EQ(refused.code, 400);
+    EXPECT_STREQ(refused.message.Text(),
+                 "Route '/items/{id' has a placeholder that is not closed at offset 7.");
+    EXPECT_EQ(function.path, "/items/{id}");
 
     // The trailing "/" is removed before checking, so the message names the stored form.
-    refused = route.SetPath("/items}/");
+    refused = SetRoutePath(function, "/items}/");
     EXPECT_TRUE(refused.failed);
-    EXPECT_EQ(refused.message, "Route '/items}' has a '}' outside a placeholder at offset 6.");
-    EXPECT_EQ(route.path, "/items/{id}");
+    EXPECT_EQ(refused.ToString(),
+              "Route '/items}' has a '}' outside a placeholder at offset 6. (400)");
+    EXPECT_EQ(function.path, "/items/{id}");
+
+    refused = SetRoutePath(function, "/{a{b}}");
+    EXPECT_TRUE(refused.failed);
+    EXPECT_EQ(function.path, "/items/{id}");
 }
 
 TEST(FunctionRoute, MethodSetters) {
-    FunctionRoute route;
-    route.SetCustomMethod("PURGE");
-    EXPECT_EQ(route.method, HttpMethod::Custom);
-    EXPECT_EQ(route.methodText, "PURGE");
-    route.SetMethod(HttpMethod::Get);
-    EXPECT_EQ(route.method, HttpMethod::Get);
-    EXPECT_EQ(route.methodText, "");
+    BindingFunctionDescriptor function;
+    SetRouteCustomMethod(function, "PURGE");
+    EXPECT_EQ(function.method, 8u);
+    EXPECT_EQ(RouteMethod(function), HttpMethod::Custom);
+    EXPECT_EQ(function.methodText, "PURGE");
+    SetRouteMethod(function, HttpMethod::Get);
+    EXPECT_EQ(function.method, 2u);
+    EXPECT_EQ(function.methodText, "");
 }
 
 TEST(FunctionRoute, PatternFallsBackToTheFunctionName) {
-    FunctionRoute route;
-    EXPECT_EQ(route.Pattern("GetThing"), "GetThing");
-    ASSERT_FALSE(route.SetPath("/thing").failed);
-    EXPECT_EQ(route.Pattern("GetThing"), "/thing");
+    BindingFunctionDescriptor function;
+    function.name = "GetThing";
+    EXPECT_EQ(RoutePattern(function), "GetThing");
+    ASSERT_FALSE(SetRoutePath(function, "/thing").failed);
+    EXPECT_EQ(RoutePattern(function), "/thing");
 }
 
 } // namespace
