@@ -58,11 +58,12 @@ void ServiceStatusPlugin::RegisterApi() {
 }
 
 bool ServiceStatusPlugin::Start() {
-    SubscribeHostEvent(kRegionLocaleEvent, [this](const BindingProperty& value) {
+    PlainEventHandler onRegionLocale = [this](const BindingProperty& value) {
         if (SetRegionLocale(value)) {
             UpdateServicesStatus();
         }
-    });
+    };
+    SubscribeHostEvent(kRegionLocaleEvent, std::move(onRegionLocale), 0);
     AddTimer(kUpdateTimerName, kUpdatePeriodSeconds, [this] { UpdateServicesStatus(); });
     ObserveLcds<ServiceStatus::LCDS::BroadcastNotification>(
         ServiceStatus::kBroadcastNotificationClassName,
@@ -125,7 +126,7 @@ void ServiceStatusPlugin::UpdateServicesStatus() {
     statusResource_ = ServiceStatusResource{};
     statusResource_.humanReadableUrl = std::move(humanUrl);
 
-    ExternalResponse response = SendExternal("GET", apiUrl, {}, kFetchTimeLimit);
+    ExternalResponse response = SendExternal(HttpMethod::Get, apiUrl, {}, kFetchTimeLimit);
     if (FetchSucceeded(response)) {
         ParseServiceStatus(response.body);
     } else {

@@ -6,6 +6,7 @@
 
 #include "binding/binding_property.h"
 #include "plugin/plugin_base.h"
+#include "plugin/plugin_manager_types.h"
 #include "service_status/broadcast_notification.h"
 #include "service_status/login_data_packet.h"
 #include "service_status/service_status_resource.h"
