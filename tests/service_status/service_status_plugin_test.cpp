@@ -1,7 +1,9 @@
 // The service-status plug-in end to end: the built shared library driven by the test host, with
 // the data store, the status web API and the host's events played by the host.
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -291,6 +293,34 @@ TEST_F(ServiceStatusPlugin, BadDocumentsStillPublishAResult) {
             fresh.Events()[2].payload,
             ResourceEvent(kStatusPath, Status(c.status, "https://status.example/?en_US#/euw")));
     }
+}
+
+TEST_F(ServiceStatusPlugin, HugeAndDeeplyNestedDocuments) {
+    // 100 000 translations on one message: the matching one is the last.
+    std::string many = R"({"status":"online","messages":[{"heading":"own","translations":[)";
+    for (int i = 0; i < 100000; ++i) {
+        many += R"({"locale":"xx_)" + std::to_string(i) + R"(","heading":"no"},)";
+    }
+    many += R"({"locale":"en_US","heading":"yes","content":"C"}]}]})";
+    RespondWith(kApiUrl, 200, many);
+    Start();
+    EXPECT_TRUE(host.LogLines().empty());
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kTickerPath, Json::array({Ticker("info", "", "", "yes", "C")}))}));
+
+    // A document nested far too deep is refused by the reader, not followed down.
+    host.ClearRecords();
+    RespondWith(kApiUrl, 200, std::string(100000, '[') + std::string(100000, ']'));
+    host.AdvanceTime(120s);
+    ASSERT_EQ(Lines(1).size(), 1u);
+    EXPECT_NE(
+        Lines(1)[0].find("Error deserializing json response for GET "
+                         "https://status.example/euw/v1/status: Error: The document is nested "
+                         "deeper than 512 levels"),
+        std::string::npos);
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{ResourceEvent(kTickerPath, Json::array())}));
 }
 
 TEST_F(ServiceStatusPlugin, PassesRepeatEvery120Seconds) {
