@@ -126,16 +126,20 @@ void ServiceStatusPlugin::UpdateServicesStatus() {
     statusResource_ = ServiceStatusResource{};
     statusResource_.humanReadableUrl = std::move(humanUrl);
 
-    ExternalResponse response = SendExternal(HttpMethod::Get, apiUrl, {}, kFetchTimeLimit);
-    if (FetchSucceeded(response)) {
-        ParseServiceStatus(response.body);
-    } else {
-        const std::string body = WriteJson(response.body, &Registry(), "\r\n");
-        LogMessage(LogLevel::Warn, kLogCategoryDbg | kLogCategoryNet,
-                   "vel-service-status: Failed to get service status for region '%s': %d - %s - "
-                   "'%s'",
-                   region_.c_str(), static_cast<int>(response.status), response.errorText.c_str(),
-                   body.c_str());
+    {
+        // The response, with the document's value tree, is released before publishing, so that
+        // the document and the published values are not held at the same time.
+        ExternalResponse response = SendExternal(HttpMethod::Get, apiUrl, {}, kFetchTimeLimit);
+        if (FetchSucceeded(response)) {
+            ParseServiceStatus(response.body);
+        } else {
+            const std::string body = WriteJson(response.body, &Registry(), "\r\n");
+            LogMessage(LogLevel::Warn, kLogCategoryDbg | kLogCategoryNet,
+                       "vel-service-status: Failed to get service status for region '%s': %d - "
+                       "%s - '%s'",
+                       region_.c_str(), static_cast<int>(response.status),
+                       response.errorText.c_str(), body.c_str());
+        }
     }
 
     PublishTicker();
