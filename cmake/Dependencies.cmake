@@ -14,6 +14,8 @@ find_package(Threads REQUIRED)
 
 if(KORVEL_BUILD_TESTS)
   find_package(GTest REQUIRED)
+  # The test host reads and builds host values from JSON.
+  find_package(nlohmann_json 3 REQUIRED)
 endif()
 
 if(KORVEL_BUILD_BENCHMARKS)

@@ -51,7 +51,8 @@ function(korvel_add_tests)
   file(GLOB support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
   add_library(korvel_test_support STATIC ${support})
   target_include_directories(korvel_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(korvel_test_support PUBLIC korvel GTest::gtest GTest::gmock)
+  target_link_libraries(korvel_test_support PUBLIC korvel GTest::gtest GTest::gmock
+                        nlohmann_json::nlohmann_json)
   target_compile_definitions(korvel_test_support PUBLIC
     KORVEL_PLUGIN_PATH="$<TARGET_FILE:tep-be-vel-service-status>")
 

@@ -1,0 +1,219 @@
+#include "plugin/plugin_base.h"
+
+#include "diagnostics/allocation.h"
+#include "diagnostics/assertion.h"
+#include "diagnostics/format_message.h"
+#include "diagnostics/log.h"
+#include "diagnostics/logging_api.h"
+
+#include <cstring>
+
+namespace Korvel {
+
+namespace {
+
+// Service-proxy events every plug-in subscribes to at initialisation.
+constexpr const char* kServiceProxyEvents[] = {
+    "OnServiceProxyUuidEvent",
+    "OnServiceProxyMethodEvent",
+    "OnServiceProxyAsyncEvent",
+};
+
+constexpr int32_t kLoggerMinLevelWithHost = static_cast<int32_t>(LogLevel::Okay);
+constexpr uint64_t kLoggerMutedWithHost = kLogCategoryXtr;
+
+void DetachTarget(LogTargetFunctions* target) {
+    if (target != nullptr && target->detach != nullptr) {
+        target->detach(target);
+    }
+}
+
+} // namespace
+
+PluginBase::PluginBase() {
+    pluginFunctions_.initialize = &PluginBase::InitializeEntry;
+    pluginFunctions_.shutdown = &PluginBase::ShutdownEntry;
+    pluginFunctions_.getMemoryStats = &PluginBase::GetMemoryStatsEntry;
+    std::memset(&apiDeclaration_, 0, sizeof(apiDeclaration_));
+}
+
+PluginBase::~PluginBase() = default;
+
+void PluginBase::Handshake(PluginApiDescriptor* descriptor, const char* shortName) {
+    if (descriptor == nullptr) {
+        return;
+    }
+    const std::string name = shortName != nullptr ? shortName : "";
+
+    const ApiVersion& own = kPluginApiVersion;
+    ApiVersion host{descriptor->apiMajor, descriptor->apiMinor, descriptor->apiPatch, {}, {}};
+    if (!IsApiCompatible(own, host)) {
+        ReportFatalMarker(kMarkerIncompatibleHostApi);
+        apiIncompatibility_ = FormatMessage(
+            "%1 which supports plugin API %2 is not compatible with core's plugin API %3", name,
+            own.ToString(), host.ToString());
+        LogMessage(LogLevel::Error, kLogCategoryDbg, "%s", apiIncompatibility_.c_str());
+    }
+    hostApiVersion_ = std::move(host);
+
+    name_ = MakePluginName(name, kBackendPluginType);
+    registrationTags_ = {"Plugins", "Plugin " + name};
+
+    // The plug-in-manager types and events are registered here, then the
+    // API-registration hook runs and the API declaration is built from the
+    // type registry; until the registry exists the declaration stays empty.
+    RegisterApi();
+
+    descriptor->apiMajor = own.major;
+    descriptor->apiMinor = own.minor;
+    descriptor->apiPatch = own.patch;
+    descriptor->pluginFunctions = &pluginFunctions_;
+    descriptor->plugin = this;
+    descriptor->name = name_.shortName.c_str();
+    descriptor->apiDeclaration = &apiDeclaration_;
+}
+
+bool PluginBase::Initialize(const HostContext* context) {
+    if (context == nullptr || context->functions == nullptr) {
+        return false;
+    }
+    hostContext_ = context;
+    SetUpLogTarget();
+    std::string userAgent =
+        FormatMessage("KorvelClient/%1 (%2)", hostApiVersion_.ToString(), name_.shortName);
+    SetPluginId(context->pluginId);
+    SetUserAgent(std::move(userAgent));
+    // The type registry becomes the one all conversions of the host glue use.
+    for (const char* eventName : kServiceProxyEvents) {
+        SubscribeHostEvent(
+            eventName, [this](const HostEventRecord& event) { OnServiceProxyEvent(event); }, 1);
+    }
+    return Start();
+}
+
+void PluginBase::SetUpLogTarget() {
+    // A target this object set up for an earlier host context is replaced.
+    logTarget_.reset();
+    if (Logging::FindTarget("PluginLogTarget") != nullptr) {
+        return;
+    }
+    DetachTarget(Logging::GetStdErrTarget());
+    DetachTarget(Logging::GetStdOutTarget());
+    DetachTarget(Logging::GetDebuggerTarget());
+    Logging::SetMinLevel(kLoggerMinLevelWithHost);
+    Logging::SetMutedCategories(kLoggerMutedWithHost);
+    logTarget_ = std::make_unique<PluginLogTarget>(hostContext_->functions);
+    logTarget_->Configure(
+        LogTargetConfig{Logging::GetMinLevel(), 0, 0, std::string(kDefaultLogLineTemplate)});
+}
+
+// Service-proxy responses are matched to waiting requests and async handlers
+// by the event layer; no request or handler can be registered before it
+// lands, so a response has nobody to reach yet.
+void PluginBase::OnServiceProxyEvent(const HostEventRecord&) {}
+
+bool KORVEL_CDECL PluginBase::InitializeEntry(void* plugin, const HostContext* context) {
+    if (plugin == nullptr) {
+        return false;
+    }
+    try {
+        return static_cast<PluginBase*>(plugin)->Initialize(context);
+    } catch (...) {
+        return false;
+    }
+}
+
+void KORVEL_CDECL PluginBase::ShutdownEntry(void* plugin) {
+    if (plugin == nullptr) {
+        return;
+    }
+    auto* object = static_cast<PluginBase*>(plugin);
+    try {
+        object->Shutdown();
+    } catch (...) {
+        // The object is destroyed whatever happened during its shutdown.
+    }
+    delete object;
+}
+
+void KORVEL_CDECL PluginBase::GetMemoryStatsEntry(void*, PluginMemoryStats* stats) {
+    if (stats == nullptr) {
+        return;
+    }
+    MemoryStatistics counters{};
+    ReadMemoryStatistics(&counters);
+    stats->peakBytes = counters.peakBytesInUse;
+    stats->peakBlocks = counters.blocksInUseAtPeak;
+    stats->bytesAllocated = counters.bytesAllocated;
+    stats->blocksAllocated = counters.blocksAllocated;
+    stats->bytesFreed = counters.bytesFreed;
+    stats->blocksFreed = counters.blocksFreed;
+    std::memset(stats->reserved, 0, sizeof(stats->reserved));
+}
+
+const HostFunctionTable* PluginBase::Host() const {
+    return hostContext_ != nullptr ? hostContext_->functions : nullptr;
+}
+
+// The forwarding operations call the host only once it has initialised the
+// plug-in; before that there is no host function table to call.
+
+void PluginBase::SendRequest(HostResourceResponse* response, const HostResourceRequest* request) {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->sendRequest != nullptr) {
+        host->sendRequest(host, response, request);
+    }
+}
+
+void PluginBase::SendExternalRequest(ExternalResponseRecord* response,
+                                     const ExternalRequestRecord* request) {
+    if (const HostFunctionTable* host = Host();
+        host != nullptr && host->sendExternalRequest != nullptr) {
+        host->sendExternalRequest(host, response, request);
+    }
+}
+
+void PluginBase::FireEvent(const HostEventRecord* event) {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->fireEvent != nullptr) {
+        host->fireEvent(host, event);
+    }
+}
+
+void PluginBase::HostSubscribe(const char* eventName, uint32_t pluginId, HostEventCallback callback,
+                               void* userData, uint32_t flag) {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->subscribe != nullptr) {
+        host->subscribe(host, eventName, pluginId, callback, userData, flag);
+    }
+}
+
+void PluginBase::HostUnsubscribe(const char* eventName, uint32_t pluginId) {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->unsubscribe != nullptr) {
+        host->unsubscribe(host, eventName, pluginId);
+    }
+}
+
+void PluginBase::HostSetTimer(const char* label, HostTimerCallback callback, void* userData,
+                              double delaySeconds, uint32_t flags) {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->setTimer != nullptr) {
+        host->setTimer(host, label, callback, userData, delaySeconds, flags);
+    }
+}
+
+void PluginBase::HostYield() {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->yield != nullptr) {
+        host->yield(host);
+    }
+}
+
+void PluginBase::HostBeginWait(const std::string& label, uint32_t flags) {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->beginWait != nullptr) {
+        host->beginWait(host, label.c_str(), flags);
+    }
+}
+
+void PluginBase::HostEndWait() {
+    if (const HostFunctionTable* host = Host(); host != nullptr && host->endWait != nullptr) {
+        host->endWait(host);
+    }
+}
+
+} // namespace Korvel
