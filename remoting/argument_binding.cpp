@@ -30,9 +30,9 @@ int DigitValue(char c) noexcept {
 
 enum class IndexParse { Ok, IncorrectFormat, OutOfRange };
 
-// Reads a collection index with C-style base detection: "0x" (or "0X") followed by a hexadecimal
-// digit reads hexadecimal, another leading "0" octal, anything else decimal. The whole segment
-// must be digits of the base.
+// Reads a collection index with C-style base detection: "0x" (or "0X") followed
+// by a hexadecimal digit reads hexadecimal, another leading "0" octal, anything
+// else decimal. The whole segment must be digits of the base.
 IndexParse ParseIndex(std::string_view segment, std::uint32_t& index) {
     unsigned base = 10;
     std::size_t at = 0;
@@ -53,8 +53,8 @@ IndexParse ParseIndex(std::string_view segment, std::uint32_t& index) {
         if (digit >= static_cast<int>(base)) {
             break;
         }
-        // Anything beyond 32 bits is out of range; stop accumulating before the 64-bit value
-        // could wrap.
+        // Anything beyond 32 bits is out of range; stop accumulating before the
+        // 64-bit value could wrap.
         if (value > 0xFFFFFFFFull) {
             overflow = true;
         } else {
@@ -71,9 +71,9 @@ IndexParse ParseIndex(std::string_view segment, std::uint32_t& index) {
     return IndexParse::Ok;
 }
 
-// Descends from `argument` along the dotted segments of `rest` and stores the text as a string
-// at the end. Segments that start with a decimal digit are collection indices, others member
-// names.
+// Descends from `argument` along the dotted segments of `rest` and stores the
+// text as a string at the end. Segments that start with a decimal digit are
+// collection indices, others member names.
 bool AssignPath(BindingResult& result, BindingProperty& argument, std::string_view rest,
                 std::string_view value) {
     BindingProperty* current = &argument;
@@ -132,13 +132,13 @@ constexpr const char* kYamlValueFailure =
 constexpr const char* kMessagePackValueFailure =
     "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
 
-// Moves a decoded value into the target, or reports the decoder's failure with `failure`.
+// Moves a decoded value into the target, or reports the decoder's failure with
+// `failure`.
 void TakeDecoded(BindingResult& result, BindingProperty& target, BindingResult& decoded,
                  const char* failure, const BindingFunctionDescriptor& function,
                  const BindingParameterDescriptor& parameter) {
     if (!decoded.IsSuccess()) {
-        result.SetError(
-            FormatMessage(failure, parameter.name, function.name, decoded.GetError()));
+        result.SetError(FormatMessage(failure, parameter.name, function.name, decoded.GetError()));
         return;
     }
     target.Take(decoded.value);
@@ -220,8 +220,8 @@ bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
     const BindingParameterDescriptor& parameter = function.parameters[index];
     const ArgumentLocation declared = ParameterLocation(parameter);
     if (declared != ArgumentLocation::Any && declared != source) {
-        result.SetError(FormatMessage("Argument '%1' for '%2' was specified in an invalid location.",
-                                      head, function.name));
+        result.SetError(FormatMessage(
+            "Argument '%1' for '%2' was specified in an invalid location.", head, function.name));
         return false;
     }
     if (dot == std::string_view::npos) {
