@@ -147,15 +147,7 @@ void TakeDecoded(BindingResult& result, BindingProperty& target, BindingResult& 
 } // namespace
 
 ArgumentLocation ParameterLocation(const BindingParameterDescriptor& parameter) noexcept {
-    switch (parameter.location) {
-    case 1:
-    case 2:
-    case 4:
-    case 5:
-        return static_cast<ArgumentLocation>(parameter.location);
-    default:
-        return ArgumentLocation::Any;
-    }
+    return static_cast<ArgumentLocation>(parameter.location);
 }
 
 std::size_t FindParameter(const BindingFunctionDescriptor& function, std::string_view name) {

@@ -38,7 +38,8 @@ inline constexpr std::uint32_t kMaxDottedKeyIndex = 65535;
 // entries of one source are applied in a fixed order.
 using ArgumentTexts = std::map<std::string, std::string, std::less<>>;
 
-// The location code of a parameter: the declared code, or Any for codes outside the table.
+// The declared location code of a parameter. A code outside the table is kept as it is: such a
+// parameter takes values from no header, path or query source.
 ArgumentLocation ParameterLocation(const BindingParameterDescriptor& parameter) noexcept;
 
 // Index of the parameter named `name` (exact, byte for byte), or the parameter count.

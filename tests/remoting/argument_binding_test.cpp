@@ -99,6 +99,11 @@ TEST_F(ArgumentBindingTest, UnknownArgumentsAndWrongLocations) {
               "Argument 'verbose' for 'Bound' was specified in an invalid location.");
     EXPECT_EQ(Query("token.x", "1"),
               "Argument 'token' for 'Bound' was specified in an invalid location.");
+    // A code outside the table matches no source.
+    function_.parameters[1].location = 3;
+    EXPECT_EQ(Query("count", "3", ArgumentLocation::Path),
+              "Argument 'count' for 'Bound' was specified in an invalid location.");
+    function_.parameters[1].location = 0;
     EXPECT_EQ(Query("id", "7", ArgumentLocation::Path), "");
     EXPECT_EQ(Argument("id").GetString(), "7");
     // A parameter of location 0 takes values from every source, the later one replacing.

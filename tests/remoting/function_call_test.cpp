@@ -310,6 +310,33 @@ TEST_F(FunctionCallTest, ResponseRecordCarriesEverything) {
     EXPECT_EQ(response.contentKind, 0u);
 }
 
+TEST_F(FunctionCallTest, RegistrationRefusesMismatchesAndKeepsTheFirst) {
+    OperationResult refused = RegisterRemotingFunction(registry_, "Two", "/two", HttpMethod::Get,
+                                                       {{"a"}}, [](int, int) { return 0; });
+    EXPECT_TRUE(refused.failed);
+    EXPECT_STREQ(refused.message.Text(),
+                 "The parameter list does not match the function's parameters");
+    refused =
+        RegisterRemotingFunction(registry_, "Bad", "/a/{x", HttpMethod::Get, {}, [] { return 0; });
+    EXPECT_TRUE(refused.failed);
+    EXPECT_EQ(registry_.FindFunction("Two"), nullptr);
+    EXPECT_EQ(registry_.FindFunction("Bad"), nullptr);
+    // A second registration of a name changes nothing.
+    const OperationResult again = RegisterRemotingFunction(
+        registry_, "Echo", "/other", HttpMethod::Delete, {}, [] { return 1; });
+    EXPECT_FALSE(again.failed);
+    EXPECT_EQ(registry_.FindFunction("Echo")->path, "/items/{id}");
+    EXPECT_EQ(registry_.FindFunction("Echo")->parameters.size(), 8u);
+    // A function registered with an empty path is reached by its name.
+    ASSERT_FALSE(RegisterRemotingFunction(registry_, "ByName", "", HttpMethod::None, {}, [] {
+                     return std::string("named");
+                 }).failed);
+    declaration_ = BuildPluginApiDeclaration(registry_);
+    FunctionRequest request;
+    request.path = "ByName";
+    EXPECT_EQ(Call(request, "ByName").value, "named");
+}
+
 TEST_F(FunctionCallTest, MalformedRequestRecordsAreRefused) {
     const ApiFunctionEntry& entry = Entry("Echo");
     HostFunctionRequest request;
