@@ -127,32 +127,33 @@ TEST_F(ApiDeclarationTest, TypesWithFieldsAndEnumeratorsInNameOrder) {
     ASSERT_EQ(declaration.typeCount, 18u);
     ExpectChained(declaration.types, declaration.typeCount);
     for (std::uint32_t i = 1; i < declaration.typeCount; ++i) {
-        EXPECT_LT(std::string(declaration.types[i - 1].name), declaration.types[i].name);
+        EXPECT_LT(std::string(declaration.types[i - 1].name),
+                  std::string(declaration.types[i].name));
     }
 
     const ApiTypeEntry* colour = FindType(declaration, "Colour");
     ASSERT_NE(colour, nullptr);
-    EXPECT_EQ(colour->size, sizeof(Colour));
+    EXPECT_EQ(+colour->size, sizeof(Colour));
     EXPECT_STREQ(colour->description, "A colour.");
     EXPECT_STREQ(colour->nameSpace, "");
     EXPECT_EQ(Texts(colour->tags, colour->tagCount), std::vector<std::string>{"test"});
-    EXPECT_EQ(colour->fields, nullptr);
-    ASSERT_EQ(colour->memberCount, 2u);
+    EXPECT_EQ(+colour->fields, nullptr);
+    ASSERT_EQ(+colour->memberCount, 2u);
     ExpectChained(colour->values, colour->memberCount);
     EXPECT_STREQ(colour->values[0].name, "Green");
-    EXPECT_EQ(colour->values[0].value, 2);
+    EXPECT_EQ(+colour->values[0].value, 2);
     EXPECT_STREQ(colour->values[0].description, "");
     EXPECT_STREQ(colour->values[1].name, "Red");
-    EXPECT_EQ(colour->values[1].value, 1);
+    EXPECT_EQ(+colour->values[1].value, 1);
     EXPECT_STREQ(colour->values[1].description, "Warm");
 
     const ApiTypeEntry* shape = FindType(declaration, "Shape");
     ASSERT_NE(shape, nullptr);
-    EXPECT_EQ(shape->size, sizeof(Shape));
+    EXPECT_EQ(+shape->size, sizeof(Shape));
     EXPECT_STREQ(shape->nameSpace, "Korvel::Test");
     EXPECT_EQ(Texts(shape->tags, shape->tagCount), (std::vector<std::string>{"test", "shapes"}));
-    EXPECT_EQ(shape->values, nullptr);
-    ASSERT_EQ(shape->memberCount, 6u);
+    EXPECT_EQ(+shape->values, nullptr);
+    ASSERT_EQ(+shape->memberCount, 6u);
     ExpectChained(shape->fields, shape->memberCount);
 
     struct Expected {
@@ -175,11 +176,11 @@ TEST_F(ApiDeclarationTest, TypesWithFieldsAndEnumeratorsInNameOrder) {
         const ApiFieldEntry& field = shape->fields[i];
         SCOPED_TRACE(expected[i].name);
         EXPECT_STREQ(field.name, expected[i].name);
-        EXPECT_EQ(field.offset, expected[i].offset);
-        EXPECT_EQ(field.kind, expected[i].kind);
-        EXPECT_EQ(field.elementKind, expected[i].elementKind);
+        EXPECT_EQ(+field.offset, expected[i].offset);
+        EXPECT_EQ(+field.kind, expected[i].kind);
+        EXPECT_EQ(+field.elementKind, expected[i].elementKind);
         EXPECT_STREQ(field.typeName, expected[i].typeName);
-        EXPECT_EQ(field.optional, expected[i].optional);
+        EXPECT_EQ(+field.optional, expected[i].optional);
     }
     const ApiTypeEntry* point = FindType(declaration, "Point");
     ASSERT_NE(point, nullptr);
@@ -188,10 +189,10 @@ TEST_F(ApiDeclarationTest, TypesWithFieldsAndEnumeratorsInNameOrder) {
     // A builtin enumeration keeps its descriptions; its enumerators are listed by name.
     const ApiTypeEntry* state = FindType(declaration, "BindingAsyncState");
     ASSERT_NE(state, nullptr);
-    ASSERT_EQ(state->memberCount, 6u);
+    ASSERT_EQ(+state->memberCount, 6u);
     EXPECT_STREQ(state->values[3].name, "None");
     EXPECT_STREQ(state->values[3].description, "Invalid state");
-    EXPECT_EQ(state->values[3].value, 0);
+    EXPECT_EQ(+state->values[3].value, 0);
 }
 
 TEST_F(ApiDeclarationTest, EventsWithDataTypeNames) {
@@ -261,42 +262,42 @@ TEST_F(ApiDeclarationTest, FunctionsWithArgumentsRoutesAndUserData) {
 
     const ApiFunctionEntry* entry = FindFunction(declaration, "GetShape");
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->zero, 0u);
+    EXPECT_EQ(+entry->zero, 0u);
     EXPECT_STREQ(entry->nameSpace, "Shapes");
     EXPECT_STREQ(entry->description, "Reads a shape.");
     EXPECT_STREQ(entry->help, "Long help.");
-    EXPECT_EQ(entry->threadSafe, 1);
+    EXPECT_EQ(+entry->threadSafe, 1);
     EXPECT_STREQ(entry->asyncResultType, "");
-    EXPECT_EQ(entry->returnKind, 17);
-    EXPECT_EQ(entry->returnElementKind, 0);
+    EXPECT_EQ(+entry->returnKind, 17);
+    EXPECT_EQ(+entry->returnElementKind, 0);
     EXPECT_STREQ(entry->returnTypeName, "Shape");
     EXPECT_EQ(Texts(entry->tags, entry->tagCount),
               (std::vector<std::string>{"Plugins", "Plugin test"}));
     EXPECT_STREQ(entry->path, "/shapes/{id}");
-    EXPECT_EQ(entry->method, 2u);
+    EXPECT_EQ(+entry->method, 2u);
     EXPECT_STREQ(entry->methodText, "");
-    EXPECT_EQ(entry->routeFlag, 0);
-    EXPECT_EQ(entry->textLists, nullptr);
-    EXPECT_EQ(entry->textListCount, 0u);
-    EXPECT_EQ(entry->entryPoint, &TestEntryPoint);
+    EXPECT_EQ(+entry->routeFlag, 0);
+    EXPECT_EQ(+entry->textLists, nullptr);
+    EXPECT_EQ(+entry->textListCount, 0u);
+    EXPECT_EQ(+entry->entryPoint, &TestEntryPoint);
 
-    ASSERT_EQ(entry->argumentCount, 4u);
+    ASSERT_EQ(+entry->argumentCount, 4u);
     ExpectChained(entry->arguments, entry->argumentCount);
     EXPECT_STREQ(entry->arguments[0].name, "id");
     EXPECT_STREQ(entry->arguments[0].description, "The shape");
-    EXPECT_EQ(entry->arguments[0].kind, 7);
+    EXPECT_EQ(+entry->arguments[0].kind, 7);
     EXPECT_STREQ(entry->arguments[0].typeName, "");
-    EXPECT_EQ(entry->arguments[0].optional, 0);
-    EXPECT_EQ(entry->arguments[1].kind, 15);
-    EXPECT_EQ(entry->arguments[1].elementKind, 16);
+    EXPECT_EQ(+entry->arguments[0].optional, 0);
+    EXPECT_EQ(+entry->arguments[1].kind, 15);
+    EXPECT_EQ(+entry->arguments[1].elementKind, 16);
     EXPECT_STREQ(entry->arguments[1].typeName, "Colour");
-    EXPECT_EQ(entry->arguments[1].optional, 1);
+    EXPECT_EQ(+entry->arguments[1].optional, 1);
     // One location per argument; codes outside 1 to 5 are declared as 0.
     ExpectChained(entry->argumentLocations, entry->argumentCount);
-    EXPECT_EQ(entry->argumentLocations[0].location, 2);
-    EXPECT_EQ(entry->argumentLocations[1].location, 1);
-    EXPECT_EQ(entry->argumentLocations[2].location, 3);
-    EXPECT_EQ(entry->argumentLocations[3].location, 0);
+    EXPECT_EQ(+entry->argumentLocations[0].location, 2);
+    EXPECT_EQ(+entry->argumentLocations[1].location, 1);
+    EXPECT_EQ(+entry->argumentLocations[2].location, 3);
+    EXPECT_EQ(+entry->argumentLocations[3].location, 0);
 
     // The user data names the registry and the function; it is recorded under the name.
     const auto* user = static_cast<const DeclaredFunction*>(entry->userData);
@@ -310,25 +311,25 @@ TEST_F(ApiDeclarationTest, FunctionsWithArgumentsRoutesAndUserData) {
     const ApiFunctionEntry* apply = FindFunction(declaration, "Apply");
     ASSERT_NE(apply, nullptr);
     EXPECT_STREQ(apply->path, "");
-    EXPECT_EQ(apply->method, 0u);
+    EXPECT_EQ(+apply->method, 0u);
     EXPECT_STREQ(apply->asyncResultType, "Point");
-    EXPECT_EQ(apply->argumentCount, 0u);
-    EXPECT_EQ(apply->arguments, nullptr);
-    EXPECT_EQ(apply->argumentLocations, nullptr);
-    EXPECT_EQ(apply->tags, nullptr);
+    EXPECT_EQ(+apply->argumentCount, 0u);
+    EXPECT_EQ(+apply->arguments, nullptr);
+    EXPECT_EQ(+apply->argumentLocations, nullptr);
+    EXPECT_EQ(+apply->tags, nullptr);
     EXPECT_STREQ(apply->nameSpace, "");
 
     const ApiFunctionEntry* purge = FindFunction(declaration, "Purge");
     ASSERT_NE(purge, nullptr);
-    EXPECT_EQ(purge->method, 8u);
+    EXPECT_EQ(+purge->method, 8u);
     EXPECT_STREQ(purge->methodText, "PURGE");
 
     // A method code outside 1 to 8 is declared as 0; a vector of a scalar has no type name.
     const ApiFunctionEntry* odd = FindFunction(declaration, "Odd");
     ASSERT_NE(odd, nullptr);
-    EXPECT_EQ(odd->method, 0u);
-    EXPECT_EQ(odd->returnKind, 15);
-    EXPECT_EQ(odd->returnElementKind, 6);
+    EXPECT_EQ(+odd->method, 0u);
+    EXPECT_EQ(+odd->returnKind, 15);
+    EXPECT_EQ(+odd->returnElementKind, 6);
     EXPECT_STREQ(odd->returnTypeName, "");
 }
 

@@ -197,6 +197,27 @@ TEST_F(FunctionCallTest, SourcesReplaceInOrderHeaderPathQuery) {
     EXPECT_EQ(received_.id, "z");
 }
 
+TEST_F(FunctionCallTest, QueryReplacesPathCaptureAndPlaceholdersKeepTheirLocation) {
+    ASSERT_FALSE(RegisterRemotingFunction(registry_, "Pick", "/pick/{v}/{q}", HttpMethod::None,
+                                          {{"v"}, {"q", ArgumentLocation::Query}},
+                                          [](std::string v, std::optional<std::string> q) {
+                                              return v + "/" + q.value_or("-");
+                                          })
+                     .failed);
+    ASSERT_FALSE(RegisterRemotingFunction(registry_, "PickOne", "/pick/{v}", HttpMethod::None,
+                                          {{"v"}}, [](std::string v) { return v; })
+                     .failed);
+    declaration_ = BuildPluginApiDeclaration(registry_);
+    FunctionRequest request;
+    request.path = "/pick/a?v=b";
+    EXPECT_EQ(Call(request, "PickOne").value, "b");
+    request.path = "/pick/a";
+    EXPECT_EQ(Call(request, "PickOne").value, "a");
+    request.path = "/pick/a/c";
+    EXPECT_EQ(Call(request, "Pick").value,
+              "Argument 'q' for 'Pick' was specified in an invalid location.");
+}
+
 TEST_F(FunctionCallTest, FailuresReachTheHostAndSkipTheCall) {
     struct Case {
         std::string path;

@@ -172,8 +172,8 @@ TEST_F(PluginApi, DeclaresTheTwoResourceFunctions) {
     const ApiFunctionEntry* status = FindDeclaredFunction(declaration, kStatusFunction);
     ASSERT_NE(ticker, nullptr);
     ASSERT_NE(status, nullptr);
-    EXPECT_EQ(ticker->next, status); // chained in name order
-    EXPECT_EQ(status->next, nullptr);
+    EXPECT_EQ(+ticker->next, status); // chained in name order
+    EXPECT_EQ(+status->next, nullptr);
 
     EXPECT_STREQ(status->path, kStatusPath);
     EXPECT_STREQ(ticker->path, kTickerPath);
@@ -183,8 +183,8 @@ TEST_F(PluginApi, DeclaresTheTwoResourceFunctions) {
         EXPECT_EQ(Texts(entry->tags, entry->tagCount),
                   (std::vector<std::string>{"Plugins", "Plugin vel-service-status"}));
         EXPECT_EQ(+entry->argumentCount, 0u);
-        EXPECT_NE(entry->entryPoint, nullptr);
-        EXPECT_NE(entry->userData, nullptr);
+        EXPECT_NE(+entry->entryPoint, nullptr);
+        EXPECT_NE(+entry->userData, nullptr);
     }
     EXPECT_EQ(+status->returnKind, 17);
     EXPECT_STREQ(status->returnTypeName, "ServiceStatusResource");
