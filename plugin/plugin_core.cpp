@@ -45,6 +45,15 @@ struct LiveObjects {
         tickets.emplace(ticket, Ticket{owner, entryId});
         return ticket;
     }
+
+    // Called with the lock held after tickets were erased. Without pending
+    // tickets the table gives its buckets back too, so that once every
+    // plug-in object is gone the record holds no memory.
+    void ReleaseIfEmpty() {
+        if (tickets.empty()) {
+            decltype(tickets)().swap(tickets);
+        }
+    }
 };
 
 LiveObjects& Live() {
@@ -114,6 +123,7 @@ PluginCore::~PluginCore() {
     for (const auto& [id, entry] : deferred_) {
         live.tickets.erase(entry.ticket);
     }
+    live.ReleaseIfEmpty();
     live.objects.erase(this);
 }
 
@@ -230,6 +240,7 @@ void KORVEL_CDECL PluginCore::OnDeferredTimer(void* userData) {
         owner = found->second.owner;
         id = found->second.entryId;
         live.tickets.erase(found);
+        live.ReleaseIfEmpty();
     }
     owner->RunDeferred(id);
 }
