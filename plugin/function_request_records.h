@@ -72,7 +72,8 @@ using HostFunctionResponseRelease = void(KORVEL_CDECL*)(HostFunctionResponse* re
 //   12  u8       flag byte
 //   13  u32      content kind (0 other, 1 JSON, 2 YAML, 3 MessagePack)
 //   17  i32      status (0 unless the function set one; 404 for a request that does not fit
-//                the function's route, 400 for a malformed request record)
+//                the function's route, 400 for a malformed request record, 500 when the
+//                function failed unexpectedly, 501 for a function without an implementation)
 //   21  pointer  status text, NUL-terminated (the empty text when none)
 //   25  pointer  headers (array of HostHeaderEntry), or null
 //   29  u32      header count

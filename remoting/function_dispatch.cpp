@@ -45,7 +45,7 @@ std::string CheckRequestRecord(const HostFunctionRequest& request) {
     }
     if (request.headerCount != 0 && request.headers == nullptr) {
         return FormatMessage("Malformed request: %1 headers without a header list",
-                             request.headerCount);
+                             +request.headerCount);
     }
     for (std::uint32_t i = 0; i < request.headerCount; ++i) {
         if (request.headers[i].name == nullptr) {
@@ -54,25 +54,13 @@ std::string CheckRequestRecord(const HostFunctionRequest& request) {
     }
     if (request.argumentCount != 0 && request.arguments == nullptr) {
         return FormatMessage("Malformed request: %1 arguments without an argument list",
-                             request.argumentCount);
+                             +request.argumentCount);
     }
     if (request.bodyLength != 0 && request.body == nullptr) {
-        return FormatMessage("Malformed request: %1 body bytes without a body", request.bodyLength);
+        return FormatMessage("Malformed request: %1 body bytes without a body",
+                             +request.bodyLength);
     }
     return {};
-}
-
-void SetTextValue(HostValue& value, std::string_view text) {
-    value = MakeEmptyHostValue();
-    char* copy = static_cast<char*>(Allocate(text.size() + 1));
-    if (copy == nullptr) {
-        throw std::bad_alloc();
-    }
-    std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    value.kind = static_cast<std::uint32_t>(HostValueKind::OwnedText);
-    value.payload.text.data = copy;
-    value.payload.text.length = static_cast<std::uint32_t>(text.size());
 }
 
 char* CopyText(std::string_view text) {
@@ -83,6 +71,13 @@ char* CopyText(std::string_view text) {
     std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
     return copy;
+}
+
+void SetTextValue(HostValue& value, std::string_view text) {
+    value = MakeEmptyHostValue();
+    value.payload.text.data = CopyText(text);
+    value.payload.text.length = static_cast<std::uint32_t>(text.size());
+    value.kind = static_cast<std::uint32_t>(HostValueKind::OwnedText);
 }
 
 bool KORVEL_CDECL ReadBodyStream(void* stream, std::uint32_t position, void* buffer,
