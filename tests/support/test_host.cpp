@@ -64,20 +64,78 @@ TestHost& TestHost::From(const HostFunctionTable* table) {
 }
 
 void TestHost::Load(HostVersion version) {
+    Open();
+    if (library_ != nullptr) {
+        CallExport(version);
+    }
+}
+
+void TestHost::Open() {
     ASSERT_EQ(library_, nullptr) << "a test host loads the library once";
+    if (!MemoryStatsOffset()) {
+        LearnMemoryStatsOffset();
+    }
     library_ = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
-    auto load = reinterpret_cast<LoadPluginFunction>(dlsym(library_, "load_vel_service_status"));
-    ASSERT_NE(load, nullptr) << "load_vel_service_status not exported";
+    export_ = reinterpret_cast<LoadPluginFunction>(dlsym(library_, "load_vel_service_status"));
+    ASSERT_NE(export_, nullptr) << "load_vel_service_status not exported";
+}
+
+void TestHost::CallExport(HostVersion version) {
+    ASSERT_NE(export_, nullptr) << "the library is not open";
+    ASSERT_FALSE(haveFunctions_) << "a test host calls the export once";
     descriptor_ = PluginApiDescriptor{};
     descriptor_.apiMajor = version.major;
     descriptor_.apiMinor = version.minor;
     descriptor_.apiPatch = version.patch;
-    load(&descriptor_);
+    export_(&descriptor_);
     if (descriptor_.pluginFunctions != nullptr) {
         functions_ = *descriptor_.pluginFunctions;
         haveFunctions_ = true;
     }
+}
+
+std::optional<intptr_t>& TestHost::MemoryStatsOffset() {
+    static std::optional<intptr_t> offset;
+    return offset;
+}
+
+void TestHost::LearnMemoryStatsOffset() {
+    if (void* loaded = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD)) {
+        // Another host has the library open; a load now would share its
+        // state. The offset stays unknown until a host loads it alone.
+        dlclose(loaded);
+        return;
+    }
+    void* library = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        return;
+    }
+    auto load = reinterpret_cast<LoadPluginFunction>(dlsym(library, "load_vel_service_status"));
+    if (load != nullptr) {
+        PluginApiDescriptor descriptor{};
+        descriptor.apiMajor = 18;
+        load(&descriptor);
+        if (descriptor.pluginFunctions != nullptr) {
+            const PluginFunctionTable functions = *descriptor.pluginFunctions;
+            MemoryStatsOffset() =
+                static_cast<intptr_t>(reinterpret_cast<uintptr_t>(functions.getMemoryStats) -
+                                      reinterpret_cast<uintptr_t>(load));
+            functions.shutdown(descriptor.plugin);
+        }
+    }
+    dlclose(library);
+}
+
+PluginGetMemoryStatsFunction TestHost::MemoryStatsEntry() const {
+    if (haveFunctions_) {
+        return functions_.getMemoryStats;
+    }
+    if (export_ == nullptr || !MemoryStatsOffset()) {
+        return nullptr;
+    }
+    return reinterpret_cast<PluginGetMemoryStatsFunction>(
+        reinterpret_cast<uintptr_t>(export_) + static_cast<uintptr_t>(*MemoryStatsOffset()));
 }
 
 bool TestHost::Initialize(uint32_t pluginId) {
@@ -109,12 +167,13 @@ PluginMemoryStats TestHost::MemoryStats() const {
 }
 
 void TestHost::ReadMemoryStats(void* record) const {
-    if (!haveFunctions_ || functions_.getMemoryStats == nullptr) {
-        ADD_FAILURE() << "the plug-in gave no GetMemoryStats entry point";
+    const PluginGetMemoryStatsFunction entry = MemoryStatsEntry();
+    if (entry == nullptr) {
+        ADD_FAILURE() << "no GetMemoryStats entry point known";
         return;
     }
     // The first argument is ignored by the plug-in; pass something useless.
-    functions_.getMemoryStats(nullptr, static_cast<PluginMemoryStats*>(record));
+    entry(nullptr, static_cast<PluginMemoryStats*>(record));
 }
 
 const HostContext* TestHost::Context(uint32_t pluginId) {
