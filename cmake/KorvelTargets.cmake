@@ -62,6 +62,10 @@ function(korvel_add_tests)
     if(NOT IS_DIRECTORY ${dir} OR name STREQUAL "support")
       continue()
     endif()
+    # The vel-host tests need the program.
+    if(name STREQUAL "vel_host" AND NOT TARGET vel-host)
+      continue()
+    endif()
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
     if(NOT sources)
       continue()
@@ -71,6 +75,12 @@ function(korvel_add_tests)
     add_dependencies(${name}_tests tep-be-vel-service-status)
     add_test(NAME ${name} COMMAND ${name}_tests --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    if(name STREQUAL "vel_host")
+      target_link_libraries(vel_host_tests PRIVATE vel_host_core)
+      target_compile_definitions(vel_host_tests PRIVATE
+        KORVEL_VEL_HOST_PATH="$<TARGET_FILE:vel-host>")
+      add_dependencies(vel_host_tests vel-host)
+    endif()
   endforeach()
 
   add_test(NAME exports COMMAND ${CMAKE_COMMAND}
@@ -99,4 +109,37 @@ function(korvel_add_benchmarks)
       target_compile_definitions(${dir}_bench PRIVATE KORVEL_HAVE_YAML_CPP=1)
     endif()
   endforeach()
+endfunction()
+
+# vel-host, the development host program (vel_host/*.cpp), built on Linux when its packages
+# are there: CLI11, cpp-httplib, libcurl and nlohmann-json. Not in cross builds (the x86
+# preset), whose target architecture lacks them.
+function(korvel_add_vel_host)
+  if(WIN32 OR CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  find_package(CLI11 QUIET CONFIG)
+  find_package(CURL QUIET)
+  find_package(nlohmann_json 3 QUIET)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(CPP_HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
+  endif()
+  if(NOT TARGET CLI11::CLI11 OR NOT TARGET CURL::libcurl OR NOT TARGET nlohmann_json::nlohmann_json
+     OR NOT TARGET PkgConfig::CPP_HTTPLIB)
+    message(STATUS "vel-host not built: install libcli11-dev libcurl4-openssl-dev "
+                   "libcpp-httplib-dev nlohmann-json3-dev (scripts/setup.sh)")
+    return()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/vel_host/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  # Everything but main, so that the tests can use the host's parts too.
+  add_library(vel_host_core STATIC ${sources})
+  target_include_directories(vel_host_core PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(vel_host_core PUBLIC CLI11::CLI11 CURL::libcurl
+                        nlohmann_json::nlohmann_json PkgConfig::CPP_HTTPLIB Threads::Threads
+                        ${CMAKE_DL_LIBS})
+  add_executable(vel-host ${PROJECT_SOURCE_DIR}/vel_host/main.cpp)
+  target_link_libraries(vel-host PRIVATE vel_host_core)
+  add_dependencies(vel-host tep-be-vel-service-status)
 endfunction()

@@ -8,6 +8,7 @@ packages=(
   rapidjson-dev libyaml-dev libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libmsgpack-cxx-dev libyaml-cpp-dev
   qemu-user libyaml-dev:i386 libgtest-dev:i386 libgmock-dev:i386
+  libcli11-dev libcpp-httplib-dev libcurl4-openssl-dev pkg-config chromium
 )
 
 missing=()
