@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#include "platform/dynamic_library.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,7 +47,7 @@ TestHost::~TestHost() {
         if (!shutDown_ && haveFunctions_ && descriptor_.plugin != nullptr) {
             Shutdown();
         }
-        dlclose(library_);
+        Platform::CloseLibrary(library_);
     }
     std::erase(LiveHosts(), this);
 }
@@ -65,9 +65,10 @@ TestHost& TestHost::From(const HostFunctionTable* table) {
 
 void TestHost::Load(HostVersion version) {
     ASSERT_EQ(library_, nullptr) << "a test host loads the library once";
-    library_ = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library_, nullptr) << dlerror();
-    auto load = reinterpret_cast<LoadPluginFunction>(dlsym(library_, "load_vel_service_status"));
+    library_ = Platform::OpenLibrary(KORVEL_PLUGIN_PATH);
+    ASSERT_NE(library_, nullptr) << "cannot load " << KORVEL_PLUGIN_PATH;
+    auto load = reinterpret_cast<LoadPluginFunction>(
+        Platform::FindLibraryFunction(library_, "load_vel_service_status"));
     ASSERT_NE(load, nullptr) << "load_vel_service_status not exported";
     descriptor_ = PluginApiDescriptor{};
     descriptor_.apiMajor = version.major;
