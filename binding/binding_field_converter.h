@@ -28,6 +28,14 @@ public:
                             const BindingFieldDescriptor& field,
                             const BindingRegistry& registry) const = 0;
     virtual ~BindingFieldConverter() = default;
+
+    // Builds the dynamic value of the native value at `source` directly into `target` (a member
+    // of a record being converted), reporting a failure into `status` with SetError; does nothing
+    // once `status` has failed. Same result as ToProperty into a fresh output moved into place,
+    // without a separate tree (and pool) per field.
+    virtual void ToPropertyInto(BindingResult& status, BindingProperty& target, const void* source,
+                                const BindingFieldDescriptor& field,
+                                const BindingRegistry& registry) const;
 };
 
 // The conversion rules of native type T: a class template with the two static operations
@@ -36,6 +44,9 @@ public:
 //                              const BindingRegistry& registry);
 //     static void ToProperty(BindingResult& output, const T& source,
 //                            const BindingFieldDescriptor& field, const BindingRegistry& registry);
+//     static void ToPropertyInto(BindingResult& status, BindingProperty& target, const T& source,
+//                                const BindingFieldDescriptor& field,
+//                                const BindingRegistry& registry);
 template <typename T>
 struct BindingFieldRules;
 
@@ -51,6 +62,12 @@ public:
     void ToProperty(BindingResult& output, const void* source, const BindingFieldDescriptor& field,
                     const BindingRegistry& registry) const override {
         BindingFieldRules<T>::ToProperty(output, *static_cast<const T*>(source), field, registry);
+    }
+    void ToPropertyInto(BindingResult& status, BindingProperty& target, const void* source,
+                        const BindingFieldDescriptor& field,
+                        const BindingRegistry& registry) const override {
+        BindingFieldRules<T>::ToPropertyInto(status, target, *static_cast<const T*>(source), field,
+                                             registry);
     }
 };
 

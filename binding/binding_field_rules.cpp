@@ -1,15 +1,22 @@
 #include "binding/binding_field_rules.h"
 
-namespace Korvel::BindingFieldRulesDetail {
+namespace Korvel {
 
-void ReportMissingRule(BindingResult& status, std::string_view fieldName,
-                       const BindingFieldDescriptor& field) {
-    std::string message = "Couldn't convert '";
-    message.append(fieldName);
-    message += "' of type ";
-    message += FieldKindName(field.type.kind);
-    message += " because no conversion rule is available.";
-    status.SetError(message);
+// Converters that do not build into a target directly convert into an output of their own and
+// move it into place.
+void BindingFieldConverter::ToPropertyInto(BindingResult& status, BindingProperty& target,
+                                           const void* source, const BindingFieldDescriptor& field,
+                                           const BindingRegistry& registry) const {
+    if (!status.IsSuccess()) {
+        return;
+    }
+    BindingResult own;
+    ToProperty(own, source, field, registry);
+    if (!own.IsSuccess()) {
+        status.SetError(own.GetError());
+        return;
+    }
+    target.Take(own.value);
 }
 
-} // namespace Korvel::BindingFieldRulesDetail
+} // namespace Korvel

@@ -1,0 +1,232 @@
+#include "encoding/json_reader.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace Korvel;
+
+std::string ErrorOf(std::string_view text) {
+    const BindingResult result = ReadJson(text);
+    EXPECT_FALSE(result.IsSuccess()) << text;
+    // A failure is the structure {"error": message} and nothing else.
+    EXPECT_EQ(result.value.Kind(), BindingKind::Structure);
+    EXPECT_EQ(result.value.Size(), 1u);
+    return result.GetError();
+}
+
+BindingProperty ValueOf(std::string_view text) {
+    BindingResult result = ReadJson(text);
+    EXPECT_TRUE(result.IsSuccess()) << text << ": " << result.GetError();
+    return std::move(result.value);
+}
+
+TEST(JsonReader, EmptyDocumentsReadAsEmptyValues) {
+    for (const char* text : {"", "   ", " \t\r\n ", "null", " null "}) {
+        const BindingResult result = ReadJson(text);
+        EXPECT_TRUE(result.IsSuccess()) << '"' << text << '"';
+        EXPECT_TRUE(result.value.IsEmpty()) << '"' << text << '"';
+    }
+    EXPECT_TRUE(ReadJson(static_cast<const char*>(nullptr)).IsSuccess());
+}
+
+TEST(JsonReader, ScalarKinds) {
+    const BindingProperty list =
+        ValueOf("[1, -1, 1.5, 18446744073709551615, -9223372036854775808, true, false, \"s\"]");
+    ASSERT_EQ(list.Kind(), BindingKind::Collection);
+    ASSERT_EQ(list.Size(), 8u);
+    EXPECT_EQ(list.Element(0).Kind(), BindingKind::Unsigned);
+    EXPECT_EQ(list.Element(0).GetUnsigned(), 1u);
+    EXPECT_EQ(list.Element(1).Kind(), BindingKind::Signed);
+    EXPECT_EQ(list.Element(1).GetSigned(), -1);
+    EXPECT_EQ(list.Element(2).Kind(), BindingKind::Float);
+    EXPECT_EQ(list.Element(2).GetFloat(), 1.5);
+    EXPECT_EQ(list.Element(3).GetUnsigned(), UINT64_MAX);
+    EXPECT_EQ(list.Element(4).Kind(), BindingKind::Signed);
+    EXPECT_EQ(list.Element(4).GetSigned(), INT64_MIN);
+    EXPECT_EQ(list.Element(5).Kind(), BindingKind::Bool);
+    EXPECT_TRUE(list.Element(5).GetBool());
+    EXPECT_FALSE(list.Element(6).GetBool(true));
+    EXPECT_EQ(list.Element(7).GetString(), "s");
+
+    // Integer events by size: 32-bit and 64-bit, with and without a sign.
+    const BindingProperty sizes = ValueOf("[4294967295, 4294967296, -2147483648, -2147483649, -0]");
+    EXPECT_EQ(sizes.Element(0).GetUnsigned(), 4294967295u);
+    EXPECT_EQ(sizes.Element(1).GetUnsigned(), 4294967296u);
+    EXPECT_EQ(sizes.Element(2).GetSigned(), -2147483648);
+    EXPECT_EQ(sizes.Element(3).GetSigned(), -2147483649);
+    EXPECT_EQ(sizes.Element(4).Kind(), BindingKind::Signed); // "-0" is signed 0
+    EXPECT_EQ(sizes.Element(4).GetSigned(7), 0);
+
+    // Beyond 64 bits an integer becomes a double; 1.0 and 1e2 are doubles too.
+    const BindingProperty big =
+        ValueOf("[18446744073709551616, -9223372036854775809, 1.0, 1e2, 123456789012345678901234]");
+    for (std::size_t i = 0; i < big.Size(); ++i) {
+        EXPECT_EQ(big.Element(i).Kind(), BindingKind::Float) << i;
+    }
+    EXPECT_EQ(big.Element(0).GetFloat(), 18446744073709551616.0);
+    EXPECT_EQ(big.Element(1).GetFloat(), -9223372036854775809.0);
+    EXPECT_EQ(big.Element(3).GetFloat(), 100.0);
+}
+
+TEST(JsonReader, Strings) {
+    EXPECT_EQ(ValueOf(R"("a\"b\\c\/d\b\f\n\r\t")").GetString(), "a\"b\\c/d\b\f\n\r\t");
+    EXPECT_EQ(ValueOf(R"("\u00e9\u20ac\ud83d\ude00")").GetString(),
+              "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    // An escaped code point zero ends the string.
+    EXPECT_EQ(ValueOf(R"("ab\u0000cd")").GetString(), "ab");
+    EXPECT_EQ(ValueOf(R"({"k\u0000ey":1})").Member("k").GetUnsigned(), 1u);
+    // Bytes that are not UTF-8 are kept as they are.
+    EXPECT_EQ(ValueOf("\"\xFF\xC3(\"").GetString(), "\xFF\xC3(");
+    EXPECT_EQ(ValueOf("\"\"").Kind(), BindingKind::String);
+    EXPECT_EQ(ValueOf("\"\"").Size(), 0u);
+}
+
+TEST(JsonReader, RepeatedKeysMerge) {
+    const BindingProperty lists = ValueOf(R"({"a":[1],"a":[2]})");
+    ASSERT_EQ(lists.Member("a").Size(), 2u);
+    EXPECT_EQ(lists.Member("a").Element(0).GetUnsigned(), 1u);
+    EXPECT_EQ(lists.Member("a").Element(1).GetUnsigned(), 2u);
+
+    const BindingProperty objects = ValueOf(R"({"a":{"x":1},"a":{"y":2}})");
+    EXPECT_EQ(objects.Member("a").Size(), 2u);
+    EXPECT_EQ(objects.Member("a").Member("x").GetUnsigned(), 1u);
+    EXPECT_EQ(objects.Member("a").Member("y").GetUnsigned(), 2u);
+
+    EXPECT_EQ(ValueOf(R"({"a":1,"a":null})").Member("a").GetUnsigned(), 1u);
+    EXPECT_EQ(ValueOf(R"({"a":1,"a":"x"})").Member("a").GetString(), "x");
+    EXPECT_EQ(ValueOf(R"({"a":[1],"a":{"b":1}})").Member("a").Kind(), BindingKind::Structure);
+    EXPECT_EQ(ValueOf(R"({"a":{"b":1},"a":3})").Member("a").GetUnsigned(), 3u);
+
+    // null as an element or a new member stays "empty".
+    const BindingProperty nulls = ValueOf(R"({"m":null,"l":[null,1]})");
+    EXPECT_TRUE(nulls.HasMember("m"));
+    EXPECT_TRUE(nulls.Member("m").IsEmpty());
+    ASSERT_EQ(nulls.Member("l").Size(), 2u);
+    EXPECT_TRUE(nulls.Member("l").Element(0).IsEmpty());
+
+    // Members come out in byte order of their names.
+    const BindingProperty ordered = ValueOf(R"({"b":1,"a":2,"B":3})");
+    std::string names;
+    for (const auto member : ordered.Members()) {
+        names.append(member.name);
+    }
+    EXPECT_EQ(names, "Bab");
+}
+
+TEST(JsonReader, SyntaxErrorsGiveTextAndOffset) {
+    EXPECT_EQ(ErrorOf("{\"a\":1} x"),
+              "Error: The document root must not follow by other values. at offset 8.");
+    EXPECT_EQ(ErrorOf("[1,]"), "Error: Invalid value. at offset 3.");
+    EXPECT_EQ(ErrorOf("nul"), "Error: Invalid value. at offset 3.");
+    EXPECT_EQ(ErrorOf("{1:2}"), "Error: Missing a name for object member. at offset 1.");
+    EXPECT_EQ(ErrorOf("{\"a\" 1}"),
+              "Error: Missing a colon after a name of object member. at offset 5.");
+    EXPECT_EQ(ErrorOf("{\"a\":1 \"b\":2}"),
+              "Error: Missing a comma or '}' after an object member. at offset 7.");
+    EXPECT_EQ(ErrorOf("[1 2]"),
+              "Error: Missing a comma or ']' after an array element. at offset 3.");
+    EXPECT_EQ(ErrorOf(R"(["\uZZZZ"])"),
+              "Error: Incorrect hex digit after \\u escape in string. at offset 2.");
+    EXPECT_EQ(ErrorOf(R"("\uD800x")"),
+              "Error: The surrogate pair in string is invalid. at offset 1.");
+    EXPECT_EQ(ErrorOf(R"("\x")"), "Error: Invalid escape character in string. at offset 1.");
+    EXPECT_EQ(ErrorOf("\"abc"), "Error: Missing a closing quotation mark in string. at offset 4.");
+    EXPECT_EQ(ErrorOf("1e400"), "Error: Number too big to be stored in double. at offset 0.");
+    EXPECT_EQ(ErrorOf("[1.]"), "Error: Miss fraction part in number. at offset 3.");
+    EXPECT_EQ(ErrorOf("1e+"), "Error: Miss exponent in number. at offset 3.");
+    // Extensions the default flags leave off.
+    EXPECT_EQ(ErrorOf("[1,2,]"), "Error: Invalid value. at offset 5.");
+    EXPECT_EQ(ErrorOf("NaN"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ErrorOf("// c\n1"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ErrorOf("1 2"),
+              "Error: The document root must not follow by other values. at offset 2.");
+}
+
+TEST(JsonReader, ErrorTextTable) {
+    const char* expected[] = {"No error.",
+                              "The document is empty.",
+                              "The document root must not follow by other values.",
+                              "Invalid value.",
+                              "Missing a name for object member.",
+                              "Missing a colon after a name of object member.",
+                              "Missing a comma or '}' after an object member.",
+                              "Missing a comma or ']' after an array element.",
+                              "Incorrect hex digit after \\u escape in string.",
+                              "The surrogate pair in string is invalid.",
+                              "Invalid escape character in string.",
+                              "Missing a closing quotation mark in string.",
+                              "Invalid encoding in string.",
+                              "Number too big to be stored in double.",
+                              "Miss fraction part in number.",
+                              "Miss exponent in number.",
+                              "Terminate parsing due to Handler error.",
+                              "Unspecific syntax error."};
+    for (std::uint32_t code = 0; code < 18; ++code) {
+        EXPECT_STREQ(JsonParseErrorText(code), expected[code]) << code;
+    }
+    EXPECT_STREQ(JsonParseErrorText(18), "Unknown error.");
+    EXPECT_STREQ(JsonParseErrorText(0xFFFFFFFFu), "Unknown error.");
+}
+
+TEST(JsonReader, TextWithLengthEndsAtFirstZeroByte) {
+    const std::string_view withZero("[1]\0garbage", 11);
+    EXPECT_EQ(ValueOf(withZero).Size(), 1u);
+    // Not NUL-terminated: only the viewed bytes are read.
+    const char buffer[] = {'[', '1', ',', '2', ']', 'x'};
+    EXPECT_EQ(ValueOf(std::string_view(buffer, 5)).Size(), 2u);
+    EXPECT_EQ(ErrorOf(std::string_view(buffer, 4)),
+              "Error: Missing a comma or ']' after an array element. at offset 4.");
+    EXPECT_TRUE(ReadJson(std::string_view()).IsSuccess());
+    EXPECT_EQ(ValueOf(std::string("{\"a\":true}")).Member("a").GetBool(), true);
+}
+
+std::string Nested(std::size_t depth, char open, char close, const char* inner = "") {
+    std::string text(depth, open);
+    text += inner;
+    text.append(depth, close);
+    return text;
+}
+
+TEST(JsonReader, NestingIsLimited) {
+    // 512 levels read.
+    BindingProperty deep = ValueOf(Nested(512, '[', ']'));
+    std::size_t levels = 0;
+    for (const BindingProperty* at = &deep; at->Kind() == BindingKind::Collection;
+         at = &at->Element(0)) {
+        ++levels;
+        if (at->Size() == 0) {
+            break;
+        }
+    }
+    EXPECT_EQ(levels, 512u);
+
+    std::string objects;
+    for (int i = 0; i < 512; ++i) {
+        objects += "{\"a\":";
+    }
+    objects += "1";
+    objects.append(512, '}');
+    EXPECT_TRUE(ReadJson(objects).IsSuccess());
+
+    // One more fails at the bracket that opens level 513.
+    EXPECT_EQ(ErrorOf(Nested(513, '[', ']')),
+              "Error: The document is nested deeper than 512 levels at offset 513.");
+    EXPECT_EQ(ErrorOf("{\"a\":" + Nested(512, '[', ']') + "}"),
+              "Error: The document is nested deeper than 512 levels at offset 517.");
+    // A million brackets end in the same error instead of exhausting the stack.
+    EXPECT_EQ(ErrorOf(std::string(1000000, '[')),
+              "Error: The document is nested deeper than 512 levels at offset 513.");
+    std::string mixed;
+    for (int i = 0; i < 500000; ++i) {
+        mixed += "{\"k\":[";
+    }
+    EXPECT_EQ(ErrorOf(mixed), "Error: The document is nested deeper than 512 levels at offset "
+                              "1537.");
+}
+
+} // namespace

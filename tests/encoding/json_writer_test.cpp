@@ -1,0 +1,208 @@
+#include "encoding/json_writer.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "binding/binding_visitor.h"
+#include "binding/conversion_test_types.h"
+#include "binding/convert_to_property.h"
+#include "encoding/json_reader.h"
+
+namespace {
+
+using namespace Korvel;
+using namespace Korvel::ConversionTesting;
+
+TEST(JsonWriter, EmptyValues) {
+    EXPECT_EQ(WriteJson(BindingProperty()), "");
+    EXPECT_EQ(WriteJson(BindingProperty(), nullptr, "\r\n"), "");
+    BindingProperty value;
+    value.Member("a");
+    EXPECT_EQ(WriteJson(value), R"({"a":null})");
+    value.Clear();
+    value.MakeStructure();
+    EXPECT_EQ(WriteJson(value), "{}");
+    EXPECT_EQ(WriteJson(value, nullptr, "\n"), "{}");
+    value.Clear();
+    value.MakeCollection();
+    EXPECT_EQ(WriteJson(value, nullptr, "\n"), "[]");
+}
+
+TEST(JsonWriter, CompactForm) {
+    BindingProperty value;
+    value.Member("b").Append() = true;
+    value.Member("b").Append();
+    value.Member("a") = 1;
+    EXPECT_EQ(WriteJson(value), R"({"a":1,"b":[true,null]})");
+    EXPECT_EQ(WriteJson(value, nullptr, ""), R"({"a":1,"b":[true,null]})");
+
+    BindingProperty numbers;
+    numbers.Append() = std::int64_t{-5};
+    numbers.Append() = std::uint64_t{UINT64_MAX};
+    numbers.Append() = std::int64_t{INT64_MIN};
+    numbers.Append() = 1.0;
+    numbers.Append() = 0.1;
+    numbers.Append() = -2.5e-7;
+    numbers.Append() = 1e300;
+    numbers.Append() = false;
+    EXPECT_EQ(WriteJson(numbers), "[-5,18446744073709551615,-9223372036854775808,1.0,0.1,-2.5e-7,"
+                                  "1e300,false]");
+}
+
+TEST(JsonWriter, NonFiniteFloatsAreNull) {
+    BindingProperty value;
+    value.Append() = std::numeric_limits<double>::quiet_NaN();
+    value.Append() = std::numeric_limits<double>::infinity();
+    value.Append() = -std::numeric_limits<double>::infinity();
+    EXPECT_EQ(WriteJson(value), "[null,null,null]");
+    EXPECT_TRUE(ReadJson(WriteJson(value)).IsSuccess());
+}
+
+TEST(JsonWriter, StringsAndBlobs) {
+    BindingProperty value;
+    value.Append() = "a\"b\\c\n\x01/\xC3\xA9";
+    value.Append().SetBlob(std::vector<std::uint8_t>{'a', 'b'});
+    value.Append().SetBlob(std::vector<std::uint8_t>{});
+    value.Append() = "";
+    EXPECT_EQ(WriteJson(value), R"(["a\"b\\c\n\u0001/)"
+                                "\xC3\xA9"
+                                R"(","YWI=","",""])");
+}
+
+TEST(JsonWriter, PrettyForm) {
+    BindingProperty value;
+    value.Member("b") = 1;
+    value.Member("a") = 2;
+    EXPECT_EQ(WriteJson(value, nullptr, "\r\n"), "{\r\n    \"a\": 2,\r\n    \"b\": 1\r\n}");
+
+    BindingProperty nested;
+    nested.Member("e").MakeStructure();
+    nested.Member("l").MakeCollection();
+    nested.Member("n").Append() = 1;
+    nested.Member("n").Append().Member("x") = "y";
+    EXPECT_EQ(WriteJson(nested, nullptr, "\n"), "{\n"
+                                                "    \"e\": {},\n"
+                                                "    \"l\": [],\n"
+                                                "    \"n\": [\n"
+                                                "        1,\n"
+                                                "        {\n"
+                                                "            \"x\": \"y\"\n"
+                                                "        }\n"
+                                                "    ]\n"
+                                                "}");
+    EXPECT_EQ(WriteJson(nested.Member("n"), nullptr, "<br>"),
+              "[<br>    1,<br>    {<br>        \"x\": \"y\"<br>    }<br>]");
+    // A line break inside a string is escaped, so only the writer's own breaks are replaced.
+    EXPECT_EQ(WriteJson(BindingProperty("a\nb"), nullptr, "\r\n"), "\"a\\nb\"");
+}
+
+TEST(JsonWriter, EnumsByNameWithARegistry) {
+    BindingRegistry registry;
+    RegisterConversionTypes(registry);
+    BindingProperty value;
+    value.Append().SetEnum(-1, StaticType::Identity<Tiny>());
+    value.Append().SetEnum(2, StaticType::Identity<Severity>());
+    value.Append().SetEnum(5, StaticType::Identity<Severity>()); // no enumerator
+    value.Append().SetEnum(0, StaticType::Identity<Unlisted>()); // not registered
+    EXPECT_EQ(WriteJson(value), "[-1,2,5,0]");
+    EXPECT_EQ(WriteJson(value, &registry), R"(["low","error",5,0])");
+}
+
+BindingProperty DeepTree(std::size_t depth) {
+    BindingProperty deep;
+    BindingProperty* at = &deep;
+    for (std::size_t i = 0; i < depth; ++i) {
+        at = &at->Member("k").Append();
+    }
+    *at = 1;
+    return deep;
+}
+
+TEST(JsonWriter, DeepTreesDoNotRecurse) {
+    constexpr std::size_t kDepth = 100000;
+    const std::string compact = WriteJson(DeepTree(kDepth));
+    ASSERT_EQ(compact.size(), kDepth * 8 + 1);
+    EXPECT_EQ(compact.substr(0, 14), R"({"k":[{"k":[{")");
+    EXPECT_EQ(compact.substr(kDepth * 6 - 1, 5), "[1]}]");
+    EXPECT_EQ(compact.substr(compact.size() - 5), "}]}]}");
+
+    // Pretty text grows with the square of the depth; a thousand levels suffice.
+    const std::string pretty = WriteJson(DeepTree(1000), nullptr, "\n");
+    EXPECT_NE(pretty.find(std::string(4 * 1999, ' ') + "1"), std::string::npos);
+}
+
+// Records the walk of BindingProperty::Accept.
+class Recorder final : public BindingVisitor {
+public:
+    void Null() override { log += "null "; }
+    void Bool(bool value) override { log += value ? "true " : "false "; }
+    void Int64(std::int64_t value) override { log += "i" + std::to_string(value) + " "; }
+    void Uint64(std::uint64_t value) override { log += "u" + std::to_string(value) + " "; }
+    void Double(double value) override { log += "d" + std::to_string(value) + " "; }
+    void String(std::string_view text) override { log += "s:" + std::string(text) + " "; }
+    void Blob(std::span<const std::uint8_t> bytes) override {
+        log += "blob" + std::to_string(bytes.size()) + " ";
+    }
+    void Enum(const BindingEnumRecord& value) override {
+        log += "e" + std::to_string(value.value) + " ";
+    }
+    void StartArray(std::size_t count) override { log += "[" + std::to_string(count) + " "; }
+    void BeginElement(std::size_t index) override { log += "<" + std::to_string(index) + " "; }
+    void EndElement(std::size_t index) override { log += std::to_string(index) + "> "; }
+    void EndArray() override { log += "] "; }
+    void StartObject(std::size_t count) override { log += "{" + std::to_string(count) + " "; }
+    void Key(std::string_view name) override { log += "k:" + std::string(name) + " "; }
+    void EndMember(std::string_view name) override { log += "/" + std::string(name) + " "; }
+    void EndObject() override { log += "} "; }
+
+    std::string log;
+};
+
+TEST(BindingVisitor, WalkOrder) {
+    BindingProperty value;
+    value.Member("z").Append() = "x";
+    value.Member("z").Append();
+    value.Member("a").SetBlob(std::vector<std::uint8_t>{1, 2});
+    value.Member("m").SetEnum(3, StaticType::Identity<Severity>());
+    value.Member("b").MakeStructure();
+    Recorder recorder;
+    value.Accept(recorder);
+    EXPECT_EQ(recorder.log, "{4 k:a blob2 /a k:b {0 } /b k:m e3 /m k:z [2 <0 s:x 0> <1 null 1> ] "
+                            "/z } ");
+}
+
+class JsonRoundTrip : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(JsonRoundTrip, RecordWithEveryFieldKindComesBackUnchanged) {
+    BindingRegistry registry;
+    RegisterConversionTypes(registry);
+    const Every sample = SampleEvery();
+    BindingProperty value;
+    ASSERT_TRUE(ConvertToProperty(sample, value, registry));
+
+    for (const BindingRegistry* names : {static_cast<const BindingRegistry*>(&registry),
+                                         static_cast<const BindingRegistry*>(nullptr)}) {
+        const std::string text = WriteJson(value, names, GetParam());
+        BindingResult read = ReadJson(text);
+        ASSERT_TRUE(read.IsSuccess()) << read.GetError() << "\n" << text;
+        // The text form is stable: writing what was read gives the same text.
+        EXPECT_EQ(WriteJson(read.value, names, GetParam()), text);
+
+        Every back;
+        BindingResult status;
+        FromProperty(status, back, read.value, "<value>", registry);
+        ASSERT_TRUE(status.IsSuccess()) << status.GetError() << "\n" << text;
+        EXPECT_TRUE(back == sample) << text;
+
+        BindingProperty again;
+        ASSERT_TRUE(ConvertToProperty(back, again, registry));
+        EXPECT_EQ(again, value);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, JsonRoundTrip, ::testing::Values("", "\n", "\r\n"));
+
+} // namespace
