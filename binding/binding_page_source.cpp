@@ -97,6 +97,11 @@ void BindingPageSource::ReturnPage(void* page) noexcept {
         UnlistChunk(chunk);
         Platform::ReleaseRegion(chunk.base, kChunkSize);
         chunks_.erase(found);
+        if (chunks_.empty()) {
+            // Without chunks the table gives its buckets back too: the source never dies, and
+            // a library unloaded in this state must leave nothing behind in the process's heap.
+            decltype(chunks_)().swap(chunks_);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "diagnostics/format_message.h"
 #include "diagnostics/log.h"
 #include "diagnostics/logging_api.h"
+#include "plugin/plugin_manager_types.h"
 
 #include <cstring>
 
@@ -14,9 +15,9 @@ namespace {
 
 // Service-proxy events every plug-in subscribes to at initialisation.
 constexpr const char* kServiceProxyEvents[] = {
-    "OnServiceProxyUuidEvent",
-    "OnServiceProxyMethodEvent",
-    "OnServiceProxyAsyncEvent",
+    Client::kServiceProxyUuidEventName,
+    Client::kServiceProxyMethodEventName,
+    Client::kServiceProxyAsyncEventName,
 };
 
 constexpr int32_t kLoggerMinLevelWithHost = static_cast<int32_t>(LogLevel::Okay);
@@ -35,6 +36,8 @@ PluginBase::PluginBase() {
     pluginFunctions_.shutdown = &PluginBase::ShutdownEntry;
     pluginFunctions_.getMemoryStats = &PluginBase::GetMemoryStatsEntry;
     std::memset(&apiDeclaration_, 0, sizeof(apiDeclaration_));
+    // The builtin types come first, before anything the plug-in registers.
+    registry_.Reinitialise();
 }
 
 PluginBase::~PluginBase() = default;
@@ -52,17 +55,17 @@ void PluginBase::Handshake(PluginApiDescriptor* descriptor, const char* shortNam
         apiIncompatibility_ = FormatMessage(
             "%1 which supports plugin API %2 is not compatible with core's plugin API %3", name,
             own.ToString(), host.ToString());
-        LogMessage(LogLevel::Error, kLogCategoryDbg, "%s", apiIncompatibility_.c_str());
     }
     hostApiVersion_ = std::move(host);
 
     name_ = MakePluginName(name, kBackendPluginType);
     registrationTags_ = {"Plugins", "Plugin " + name};
 
-    // The plug-in-manager types and events are registered here, then the
-    // API-registration hook runs and the API declaration is built from the
-    // type registry; until the registry exists the declaration stays empty.
+    SetConversionRegistry(&registry_);
+    Client::RegisterPluginManagerTypes(registry_);
     RegisterApi();
+    // The API declaration is built from the type registry here; until then
+    // the declaration stays empty.
 
     descriptor->apiMajor = own.major;
     descriptor->apiMinor = own.minor;
@@ -83,10 +86,15 @@ bool PluginBase::Initialize(const HostContext* context) {
         FormatMessage("KorvelClient/%1 (%2)", hostApiVersion_.ToString(), name_.shortName);
     SetPluginId(context->pluginId);
     SetUserAgent(std::move(userAgent));
-    // The type registry becomes the one all conversions of the host glue use.
+    SetConversionRegistry(&registry_);
     for (const char* eventName : kServiceProxyEvents) {
         SubscribeHostEvent(
-            eventName, [this](const HostEventRecord& event) { OnServiceProxyEvent(event); }, 1);
+            eventName,
+            ServiceProxyHandler(
+                [this, eventName](const Client::AppModule::PluginServiceProxyResponse& response) {
+                    DispatchServiceProxyResponse(eventName, response);
+                }),
+            1);
     }
     return Start();
 }
@@ -106,11 +114,6 @@ void PluginBase::SetUpLogTarget() {
     logTarget_->Configure(
         LogTargetConfig{Logging::GetMinLevel(), 0, 0, std::string(kDefaultLogLineTemplate)});
 }
-
-// Service-proxy responses are matched to waiting requests and async handlers
-// by the event layer; no request or handler can be registered before it
-// lands, so a response has nobody to reach yet.
-void PluginBase::OnServiceProxyEvent(const HostEventRecord&) {}
 
 bool KORVEL_CDECL PluginBase::InitializeEntry(void* plugin, const HostContext* context) {
     if (plugin == nullptr) {

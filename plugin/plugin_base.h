@@ -1,5 +1,6 @@
 #pragma once
 
+#include "binding/binding_registry.h"
 #include "plugin/api_declaration.h"
 #include "plugin/api_version.h"
 #include "plugin/plugin_api_descriptor.h"
@@ -23,13 +24,15 @@ public:
     ~PluginBase() override;
 
     // The handshake of the export: checks the host's API version, names the
-    // plug-in, registers its API and fills in the host's descriptor.
+    // plug-in, registers the plug-in-manager types and its API and fills in
+    // the host's descriptor.
     void Handshake(PluginApiDescriptor* descriptor, const char* shortName);
 
     // Initialisation by the host: keeps the host context, sets up the log
-    // target that passes log lines to the host, builds the user agent,
-    // subscribes to the service-proxy events and starts the plug-in. Returns
-    // the result of Start, or false without a usable host context.
+    // target that passes log lines to the host, builds the user agent, makes
+    // the plug-in's registry the one of every conversion, subscribes to the
+    // service-proxy events and starts the plug-in. Returns the result of
+    // Start, or false without a usable host context.
     bool Initialize(const HostContext* context);
 
     // The entry points of the table handed to the host.
@@ -50,6 +53,10 @@ public:
     void HostBeginWait(const std::string& label, uint32_t flags) override;
     void HostEndWait() override;
 
+    // The plug-in's type registry, created with the object with the builtin
+    // types in it.
+    BindingRegistry& Registry() { return registry_; }
+    const BindingRegistry& Registry() const { return registry_; }
     const ApiVersion& HostApiVersion() const { return hostApiVersion_; }
     const PluginName& Name() const { return name_; }
     const std::vector<std::string>& RegistrationTags() const { return registrationTags_; }
@@ -63,13 +70,12 @@ public:
 private:
     const HostFunctionTable* Host() const;
     void SetUpLogTarget();
-    void OnServiceProxyEvent(const HostEventRecord& event);
 
     ApiVersion hostApiVersion_;
     std::unique_ptr<PluginLogTarget> logTarget_;
     PluginName name_;
     std::vector<std::string> registrationTags_;
-    // The type registry (owned) goes here once it exists.
+    BindingRegistry registry_;
     const HostContext* hostContext_ = nullptr;
     PluginFunctionTable pluginFunctions_;
     ApiDeclaration apiDeclaration_;

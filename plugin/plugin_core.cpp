@@ -122,8 +122,11 @@ void PluginCore::Subscribe(std::string_view resourcePath) {
     uint32_t& count = subscriptionCounts_[eventName];
     ++count;
     if (count == 1) {
-        SubscribeHostEvent(
-            eventName, [this](const HostEventRecord& event) { DispatchResourceEvent(event); }, 0);
+        SubscribeHostEvent(eventName,
+                           ResourceEventHandler([this](const Client::PluginResourceEvent& event) {
+                               DispatchResourceEvent(event);
+                           }),
+                           0);
     }
 }
 
@@ -150,13 +153,22 @@ void PluginCore::Shutdown() {
     // The counts belong to the subscriptions just ended; a later Subscribe
     // must reach the host again.
     subscriptionCounts_.clear();
+    lcdsListeners_.clear();
+    {
+        Platform::RecursiveLockGuard guard(serviceProxyLock_);
+        serviceProxyRequests_.clear();
+        serviceProxyAsyncHandlers_.clear();
+        pendingServiceProxy_.clear();
+    }
     timers_.clear();
+    resourceListeners_.clear();
+    wildcardListeners_.clear();
 }
 
 void PluginCore::RegisterApi() {}
 
-void PluginCore::SubscribeHostEvent(const std::string& eventName, HostEventHandler handler,
-                                    uint32_t flag) {
+void PluginCore::SubscribeRaw(const std::string& eventName, HostEventHandler handler,
+                              uint32_t flag) {
     hostSubscriptions_[eventName] = std::move(handler);
     HostSubscribe(eventName.c_str(), pluginId_, &PluginCore::OnHostEvent, this, flag);
 }
@@ -169,18 +181,21 @@ void KORVEL_CDECL PluginCore::OnHostEvent(const HostEventRecord* record) {
     if (!IsLive(plugin)) {
         return;
     }
-    auto found = plugin->hostSubscriptions_.find(std::string(record->name));
-    if (found == plugin->hostSubscriptions_.end()) {
-        return;
-    }
-    // A copy, since the handler may unsubscribe and so erase its own entry.
-    HostEventHandler handler = found->second;
-    if (handler) {
-        handler(*record);
+    // Nothing may unwind into the host: a handler that fails (memory
+    // exhausted) loses its event.
+    try {
+        auto found = plugin->hostSubscriptions_.find(std::string(record->name));
+        if (found == plugin->hostSubscriptions_.end()) {
+            return;
+        }
+        // A copy, since the handler may unsubscribe and so erase its own entry.
+        HostEventHandler handler = found->second;
+        if (handler) {
+            handler(*record);
+        }
+    } catch (...) {
     }
 }
-
-void PluginCore::DispatchResourceEvent(const HostEventRecord&) {}
 
 uint64_t PluginCore::AddDeferred(const std::string& label, DeferredTask task, int64_t dueTime) {
     const double delay = DelaySeconds(dueTime, Now());
@@ -231,9 +246,13 @@ void PluginCore::RunDeferred(uint64_t id) {
     }
     // Entries are only erased here and by the destructor, and map nodes do
     // not move, so the task stays put while it runs without the lock (it may
-    // add deferred tasks itself).
-    if (*task) {
-        (*task)();
+    // add deferred tasks itself). A task that fails still leaves the table;
+    // nothing unwinds into the host.
+    try {
+        if (*task) {
+            (*task)();
+        }
+    } catch (...) {
     }
     Platform::RecursiveLockGuard guard(deferredLock_);
     deferred_.erase(id);

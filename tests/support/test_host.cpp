@@ -4,6 +4,12 @@
 
 #include "platform/dynamic_library.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -19,6 +25,21 @@ constexpr size_t kMaxTimerRuns = 100000;
 
 std::string TextOrEmpty(const char* text) {
     return text != nullptr ? std::string(text) : std::string();
+}
+
+// Whether the plug-in library is loaded in this process, without loading it.
+bool PluginLibraryLoaded() {
+#ifdef _WIN32
+    std::string path = KORVEL_PLUGIN_PATH;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return GetModuleHandleA(path.c_str()) != nullptr;
+#else
+    void* loaded = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (loaded != nullptr) {
+        dlclose(loaded);
+    }
+    return loaded != nullptr;
+#endif
 }
 
 bool AllZero(const uint8_t* bytes, size_t size) {
@@ -64,21 +85,79 @@ TestHost& TestHost::From(const HostFunctionTable* table) {
 }
 
 void TestHost::Load(HostVersion version) {
+    Open();
+    if (library_ != nullptr) {
+        CallExport(version);
+    }
+}
+
+void TestHost::Open() {
     ASSERT_EQ(library_, nullptr) << "a test host loads the library once";
+    if (!MemoryStatsOffset()) {
+        LearnMemoryStatsOffset();
+    }
     library_ = Platform::OpenLibrary(KORVEL_PLUGIN_PATH);
     ASSERT_NE(library_, nullptr) << "cannot load " << KORVEL_PLUGIN_PATH;
-    auto load = reinterpret_cast<LoadPluginFunction>(
+    export_ = reinterpret_cast<LoadPluginFunction>(
         Platform::FindLibraryFunction(library_, "load_vel_service_status"));
-    ASSERT_NE(load, nullptr) << "load_vel_service_status not exported";
+    ASSERT_NE(export_, nullptr) << "load_vel_service_status not exported";
+}
+
+void TestHost::CallExport(HostVersion version) {
+    ASSERT_NE(export_, nullptr) << "the library is not open";
+    ASSERT_FALSE(haveFunctions_) << "a test host calls the export once";
     descriptor_ = PluginApiDescriptor{};
     descriptor_.apiMajor = version.major;
     descriptor_.apiMinor = version.minor;
     descriptor_.apiPatch = version.patch;
-    load(&descriptor_);
+    export_(&descriptor_);
     if (descriptor_.pluginFunctions != nullptr) {
         functions_ = *descriptor_.pluginFunctions;
         haveFunctions_ = true;
     }
+}
+
+std::optional<intptr_t>& TestHost::MemoryStatsOffset() {
+    static std::optional<intptr_t> offset;
+    return offset;
+}
+
+void TestHost::LearnMemoryStatsOffset() {
+    if (PluginLibraryLoaded()) {
+        // Another host has the library open; a load now would share its
+        // state. The offset stays unknown until a host loads it alone.
+        return;
+    }
+    Platform::LibraryHandle library = Platform::OpenLibrary(KORVEL_PLUGIN_PATH);
+    if (library == nullptr) {
+        return;
+    }
+    auto load = reinterpret_cast<LoadPluginFunction>(
+        Platform::FindLibraryFunction(library, "load_vel_service_status"));
+    if (load != nullptr) {
+        PluginApiDescriptor descriptor{};
+        descriptor.apiMajor = 18;
+        load(&descriptor);
+        if (descriptor.pluginFunctions != nullptr) {
+            const PluginFunctionTable functions = *descriptor.pluginFunctions;
+            MemoryStatsOffset() =
+                static_cast<intptr_t>(reinterpret_cast<uintptr_t>(functions.getMemoryStats) -
+                                      reinterpret_cast<uintptr_t>(load));
+            functions.shutdown(descriptor.plugin);
+        }
+    }
+    Platform::CloseLibrary(library);
+}
+
+PluginGetMemoryStatsFunction TestHost::MemoryStatsEntry() const {
+    if (haveFunctions_) {
+        return functions_.getMemoryStats;
+    }
+    if (export_ == nullptr || !MemoryStatsOffset()) {
+        return nullptr;
+    }
+    return reinterpret_cast<PluginGetMemoryStatsFunction>(
+        reinterpret_cast<uintptr_t>(export_) + static_cast<uintptr_t>(*MemoryStatsOffset()));
 }
 
 bool TestHost::Initialize(uint32_t pluginId) {
@@ -110,12 +189,13 @@ PluginMemoryStats TestHost::MemoryStats() const {
 }
 
 void TestHost::ReadMemoryStats(void* record) const {
-    if (!haveFunctions_ || functions_.getMemoryStats == nullptr) {
-        ADD_FAILURE() << "the plug-in gave no GetMemoryStats entry point";
+    const PluginGetMemoryStatsFunction entry = MemoryStatsEntry();
+    if (entry == nullptr) {
+        ADD_FAILURE() << "no GetMemoryStats entry point known";
         return;
     }
     // The first argument is ignored by the plug-in; pass something useless.
-    functions_.getMemoryStats(nullptr, static_cast<PluginMemoryStats*>(record));
+    entry(nullptr, static_cast<PluginMemoryStats*>(record));
 }
 
 const HostContext* TestHost::Context(uint32_t pluginId) {

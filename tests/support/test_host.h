@@ -125,6 +125,11 @@ public:
     // when it goes, so each host that is alone in the process starts from a
     // freshly loaded library (logger, memory counters).
     void Load(HostVersion version = {});
+    // The two steps of Load: open the library (unloaded before, so that its
+    // state is fresh), then call its export. Between them MemoryStats reads
+    // the library's figures before the export ran.
+    void Open();
+    void CallExport(HostVersion version = {});
     // The descriptor the export filled in; what it points to lives inside the
     // plug-in object, until Shutdown.
     const PluginApiDescriptor& Descriptor() const { return descriptor_; }
@@ -133,9 +138,20 @@ public:
     // Calls the Shutdown entry point; the plug-in object is gone afterwards
     // (and with it the tables the descriptor points to).
     void Shutdown();
+    // The library's memory statistics through its GetMemoryStats entry
+    // point. Before the export has handed the entry point over, the host
+    // finds it at the offset from the export that an earlier load of the
+    // same library showed (Open learns it once per process).
     PluginMemoryStats MemoryStats() const;
     // Raw memory-statistics record, to check bytes beyond the counters.
     void ReadMemoryStats(void* record) const;
+    // Bytes the library holds: allocated minus freed.
+    static uint64_t LiveBytes(const PluginMemoryStats& stats) {
+        return stats.bytesAllocated - stats.bytesFreed;
+    }
+    static uint64_t LiveBlocks(const PluginMemoryStats& stats) {
+        return stats.blocksAllocated - stats.blocksFreed;
+    }
 
     // --- Serving a plug-in object of the test's own process ---------------
 
@@ -293,6 +309,13 @@ private:
 
     // Runs the earliest timer due at or before `limit`; false when none is.
     bool RunNextTimer(int64_t limit);
+    // The GetMemoryStats entry point of the open library: from the table
+    // the export handed over, or at the learned offset from the export.
+    PluginGetMemoryStatsFunction MemoryStatsEntry() const;
+    // Loads the library once, alone, to learn where GetMemoryStats lies
+    // relative to the export.
+    static void LearnMemoryStatsOffset();
+    static std::optional<intptr_t>& MemoryStatsOffset();
 
     Table table_;
     HostContext context_{};
@@ -302,6 +325,7 @@ private:
     PluginFunctionTable functions_{};
     bool haveFunctions_ = false;
     void* library_ = nullptr;
+    LoadPluginFunction export_ = nullptr;
     bool shutDown_ = false;
 
     int64_t now_ = 0;

@@ -1,0 +1,383 @@
+#include "binding/host_value_conversion.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "binding/binding_registry.h"
+#include "diagnostics/allocation.h"
+#include "support/host_values.h"
+
+namespace Korvel::Testing {
+enum class HostValueTestState : std::int32_t { Idle = 0, Busy = 1, Broken = -3 };
+} // namespace Korvel::Testing
+
+KORVEL_STATIC_TYPE(enum, Korvel::Testing::HostValueTestState)
+
+namespace Korvel::Testing {
+namespace {
+
+// Converts a host value built by the test host's own code; fails the test on a failure.
+BindingProperty FromHost(const HostValue& source) {
+    HostValueResult error;
+    BindingProperty target;
+    EXPECT_TRUE(FromHostValue(error, target, source, "<result>")) << error.Message();
+    EXPECT_FALSE(error.failed);
+    return target;
+}
+
+// The message of a conversion that must fail.
+std::string FailureOf(const HostValue& source, BindingProperty* target = nullptr) {
+    HostValueResult error;
+    BindingProperty local;
+    EXPECT_FALSE(FromHostValue(error, target != nullptr ? *target : local, source, "<result>"));
+    EXPECT_TRUE(error.failed);
+    EXPECT_EQ(error.value.kind, 0u);
+    return error.Message();
+}
+
+std::vector<std::string> MemberNames(const BindingProperty& value) {
+    std::vector<std::string> names;
+    for (const auto& member : value.Members()) {
+        names.emplace_back(member.name);
+    }
+    return names;
+}
+
+uint64_t LiveBytes() {
+    MemoryStatistics stats{};
+    ReadMemoryStatistics(&stats);
+    return stats.bytesAllocated - stats.bytesFreed;
+}
+
+uint64_t LiveBlocks() {
+    MemoryStatistics stats{};
+    ReadMemoryStatistics(&stats);
+    return stats.blocksAllocated - stats.blocksFreed;
+}
+
+TEST(FromHostValue, ScalarsFollowTheirKinds) {
+    HostValueArena arena;
+    EXPECT_TRUE(FromHost(arena.Build(nullptr)).IsEmpty());
+
+    // Only the first byte of a bool's payload counts.
+    HostValue flag = arena.Raw(1);
+    flag.payload.unsignedValue = 0x0100;
+    EXPECT_EQ(FromHost(flag).Kind(), BindingKind::Bool);
+    EXPECT_FALSE(FromHost(flag).GetBool(true));
+    flag.payload.unsignedValue = 0x02;
+    EXPECT_TRUE(FromHost(flag).GetBool());
+
+    EXPECT_EQ(FromHost(arena.Signed(-5)).GetSigned(), -5);
+    EXPECT_EQ(FromHost(arena.Unsigned(UINT64_MAX)).GetUnsigned(), UINT64_MAX);
+    EXPECT_EQ(FromHost(arena.Build(2.5)).GetFloat(), 2.5);
+    EXPECT_EQ(FromHost(arena.Text("abc")).GetString(), "abc");
+
+    const std::vector<uint8_t> bytes = {0, 1, 255};
+    const BindingProperty blob = FromHost(arena.Build(Json::binary(bytes)));
+    ASSERT_EQ(blob.Kind(), BindingKind::Blob);
+    EXPECT_EQ(std::vector<uint8_t>(blob.GetBlob().begin(), blob.GetBlob().end()), bytes);
+
+    // Owned and borrowed texts and byte blocks read alike.
+    HostValue owned = arena.Text("xyz");
+    owned.kind = static_cast<uint32_t>(HostValueKind::OwnedText);
+    EXPECT_EQ(FromHost(owned).GetString(), "xyz");
+}
+
+TEST(FromHostValue, StructuresListMembersByNameAndLaterEntriesWin) {
+    HostValueArena arena;
+    const BindingProperty value =
+        FromHost(arena.Structure({{"b", arena.Signed(1)},
+                                  {"a", arena.Collection({arena.Text("x"), arena.Build(nullptr)})},
+                                  {"b", arena.Signed(2)}}));
+    EXPECT_EQ(MemberNames(value), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(value.Member("b").GetSigned(), 2);
+    ASSERT_EQ(value.Member("a").Size(), 2u);
+    EXPECT_EQ(value.Member("a").Element(0).GetString(), "x");
+    EXPECT_TRUE(value.Member("a").Element(1).IsEmpty());
+
+    // A repeated container replaces the earlier one instead of merging into it.
+    const BindingProperty replaced =
+        FromHost(arena.Structure({{"c", arena.Build(Json{{"x", 1}, {"y", 2}})},
+                                  {"c", arena.Build(Json{{"z", 3}})},
+                                  {"d", arena.Build(Json::array({1, 2, 3}))},
+                                  {"d", arena.Build(Json::array({4}))}}));
+    EXPECT_EQ(MemberNames(replaced.Member("c")), (std::vector<std::string>{"z"}));
+    ASSERT_EQ(replaced.Member("d").Size(), 1u);
+    EXPECT_EQ(replaced.Member("d").Element(0).GetSigned(), 4);
+}
+
+TEST(FromHostValue, ThousandsOfRepeatedAndDistinctNames) {
+    HostValueArena arena;
+    std::vector<std::pair<std::string, HostValue>> members;
+    for (int i = 0; i < 20000; ++i) {
+        members.emplace_back("same", arena.Signed(i));
+        members.emplace_back("m" + std::to_string(i % 3000), arena.Signed(i));
+    }
+    const BindingProperty value = FromHost(arena.Structure(members));
+    EXPECT_EQ(value.Size(), 3001u);
+    EXPECT_EQ(value.Member("same").GetSigned(), 19999);
+    EXPECT_EQ(value.Member("m0").GetSigned(), 18000);
+    EXPECT_EQ(value.Member("m2999").GetSigned(), 17999);
+}
+
+TEST(FromHostValue, UnknownKindsFailWithTheIncompatibleTypeMessage) {
+    HostValueArena arena;
+    EXPECT_EQ(FailureOf(arena.Raw(11)), "Couldn't assign value to '<result>' of type object "
+                                        "because the input is of an incompatible type ''.");
+    EXPECT_EQ(FailureOf(arena.Raw(0xFFFFFFFFu)),
+              "Couldn't assign value to '<result>' of type object because the input is of an "
+              "incompatible type ''.");
+
+    // Deep inside a value: the conversion stops there and keeps what it built before.
+    BindingProperty partial;
+    const HostValue nested =
+        arena.Structure({{"a", arena.Signed(1)},
+                         {"b", arena.Collection({arena.Signed(2), arena.Raw(42), arena.Signed(3)})},
+                         {"c", arena.Signed(4)}});
+    EXPECT_EQ(FailureOf(nested, &partial), "Couldn't assign value to '<result>' of type object "
+                                           "because the input is of an incompatible type ''.");
+    EXPECT_EQ(partial.Member("a").GetSigned(), 1);
+    EXPECT_EQ(partial.Member("b").Element(0).GetSigned(), 2);
+    EXPECT_FALSE(partial.HasMember("c"));
+
+    // A second failure replaces the first message; Reset empties the output.
+    HostValueResult error;
+    BindingProperty target;
+    EXPECT_FALSE(FromHostValue(error, target, arena.Raw(12), "first"));
+    EXPECT_FALSE(FromHostValue(error, target, arena.Raw(13), "second"));
+    EXPECT_NE(std::string(error.Message()).find("'second'"), std::string::npos);
+    error.Reset();
+    EXPECT_FALSE(error.failed);
+    EXPECT_STREQ(error.Message(), "");
+}
+
+TEST(FromHostValue, NullDataWithACountIsRefused) {
+    HostValueArena arena;
+    struct Case {
+        HostValueKind kind;
+        const char* message;
+    };
+    const Case cases[] = {
+        {HostValueKind::BorrowedText, "Couldn't assign value to '<result>' because the input "
+                                      "string of length 4 has no data."},
+        {HostValueKind::OwnedBytes, "Couldn't assign value to '<result>' because the input blob "
+                                    "of length 4 has no data."},
+        {HostValueKind::Collection, "Couldn't assign value to '<result>' because the input "
+                                    "collection of length 4 has no data."},
+        {HostValueKind::Structure, "Couldn't assign value to '<result>' because the input "
+                                   "structure of length 4 has no data."},
+    };
+    for (const Case& c : cases) {
+        HostValue value = arena.Raw(static_cast<uint32_t>(c.kind));
+        value.payload.collection.count = 4;
+        EXPECT_EQ(FailureOf(value), c.message);
+
+        // With no count there is nothing to read: an empty value of the kind.
+        value.payload.collection.count = 0;
+        const BindingProperty empty = FromHost(value);
+        EXPECT_TRUE(empty.IsDefault());
+        EXPECT_FALSE(empty.IsEmpty());
+    }
+
+    HostValueMember unnamed{};
+    unnamed.value = arena.Signed(1);
+    HostValue structure = arena.Raw(static_cast<uint32_t>(HostValueKind::Structure));
+    structure.payload.structure.members = &unnamed;
+    structure.payload.structure.count = 1;
+    EXPECT_EQ(FailureOf(structure),
+              "Couldn't assign value to '<result>' because a member of the input structure has "
+              "no name.");
+}
+
+TEST(FromHostValue, TextsEndAtTheirTerminatorWithinTheStatedLength) {
+    HostValueArena arena;
+    // The length is not used when the terminator comes first.
+    const char early[] = "ab\0cdef";
+    HostValue text = arena.Raw(static_cast<uint32_t>(HostValueKind::BorrowedText));
+    text.payload.text.data = early;
+    text.payload.text.length = 7;
+    EXPECT_EQ(FromHost(text).GetString(), "ab");
+
+    // No terminator where the length says: refused without reading on.
+    const char unterminated[4] = {'a', 'b', 'c', 'd'};
+    text.payload.text.data = unterminated;
+    text.payload.text.length = 3;
+    EXPECT_EQ(FailureOf(text), "Couldn't assign value to '<result>' because the input string is "
+                               "not terminated at its length 3.");
+    text.payload.text.length = 0;
+    EXPECT_NE(FailureOf(text).find("length 0"), std::string::npos);
+
+    const char exact[] = "abc";
+    text.payload.text.data = exact;
+    text.payload.text.length = 3;
+    EXPECT_EQ(FromHost(text).GetString(), "abc");
+}
+
+TEST(FromHostValue, NestingIsLimitedAndCyclesEnd) {
+    HostValueArena arena;
+    HostValue value = arena.Signed(7);
+    for (std::size_t i = 0; i < kMaxHostValueDepth; ++i) {
+        value = arena.Collection({value});
+    }
+    const BindingProperty deepest = FromHost(value);
+    const BindingProperty* at = &deepest;
+    for (std::size_t i = 0; i < kMaxHostValueDepth; ++i) {
+        ASSERT_EQ(at->Kind(), BindingKind::Collection);
+        at = &at->Element(0);
+    }
+    EXPECT_EQ(at->GetSigned(), 7);
+
+    value = arena.Structure({{"x", value}});
+    EXPECT_EQ(FailureOf(value), "Couldn't assign value to '<result>' because the input is nested "
+                                "deeper than 512 levels.");
+
+    // A collection that contains itself.
+    HostValue cycle[1];
+    cycle[0] = arena.Raw(static_cast<uint32_t>(HostValueKind::Collection));
+    cycle[0].payload.collection.items = cycle;
+    cycle[0].payload.collection.count = 1;
+    EXPECT_NE(FailureOf(cycle[0]).find("nested deeper"), std::string::npos);
+}
+
+TEST(ToHostValue, KindsAndOwnership) {
+    BindingProperty value;
+    value.Member("b").SetBool(true);
+    value.Member("s").SetSigned(-2);
+    value.Member("u").SetUnsigned(3);
+    value.Member("f").SetFloat(0.5);
+    value.Member("t").SetString("text");
+    value.Member("x").SetBlob(std::vector<uint8_t>{1, 2});
+    value.Member("e");
+    value.Member("c").Append().SetString("one");
+    value.Member("c").Append().MakeStructure();
+
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, value, nullptr);
+    EXPECT_EQ(ReadHostValueKinds(host), (Json{{"$", 10},
+                                              {"b", 1},
+                                              {"c", {{"$", 9}, {"items", {6, {{"$", 10}}}}}},
+                                              {"e", 0},
+                                              {"f", 4},
+                                              {"s", 2},
+                                              {"t", 6},
+                                              {"u", 3},
+                                              {"x", 8}}));
+    EXPECT_EQ(ReadHostValue(host).dump(),
+              R"({"b":true,"c":["one",{}],"e":null,"f":0.5,"s":-2,"t":"text","u":3,)"
+              R"("x":{"bytes":[1,2],"subtype":null}})");
+    ASSERT_EQ(+host.payload.structure.count, 8u);
+    for (uint32_t i = 0; i < host.payload.structure.count; ++i) {
+        EXPECT_EQ(+host.payload.structure.members[i].ownsName, 1);
+    }
+    EXPECT_STREQ(host.payload.structure.members[5].name, "t");
+    EXPECT_EQ(+host.payload.structure.members[5].value.payload.text.length, 4u);
+    ReleaseHostValue(host);
+    EXPECT_EQ(+host.kind, 0u);
+    EXPECT_EQ(+host.payload.unsignedValue, 0u);
+}
+
+TEST(ToHostValue, EnumerationsTravelByNameWhenTheRegistryHasOne) {
+    BindingRegistry registry;
+    registry.RegisterEnum<HostValueTestState>("HostValueTestState")
+        .AddValue("Idle", 0)
+        .AddValue("Busy", 1);
+    const StaticTypeId& type = StaticType::Identity<HostValueTestState>();
+
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), &registry);
+    EXPECT_EQ(+host.kind, 6u);
+    EXPECT_EQ(ReadHostValue(host), "Busy");
+
+    // No enumerator of the value: the number, sign-extended, also with a registry.
+    ToHostValue(host, BindingProperty(BindingEnumRecord{-3, &type}), &registry);
+    EXPECT_EQ(+host.kind, 2u);
+    EXPECT_EQ(+host.payload.signedValue, -3);
+
+    // Without a registry, or for an enumeration it does not know, the number.
+    ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), nullptr);
+    EXPECT_EQ(+host.kind, 2u);
+    EXPECT_EQ(+host.payload.signedValue, 1);
+    BindingRegistry empty;
+    ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), &empty);
+    EXPECT_EQ(+host.payload.signedValue, 1);
+    ReleaseHostValue(host);
+}
+
+TEST(ToHostValue, ReleaseFreesEverythingThatWasAllocated) {
+    BindingProperty value;
+    value.Member("name").SetString("a longer text than a few bytes");
+    value.Member("bytes").SetBlob(std::vector<uint8_t>(100, 7));
+    BindingProperty& list = value.Member("list");
+    for (int i = 0; i < 10; ++i) {
+        BindingProperty& item = list.Append();
+        item.Member("k").SetString("v" + std::to_string(i));
+        item.Member("n").SetSigned(i);
+    }
+    value.Member("empty list").MakeCollection();
+
+    const uint64_t bytesBefore = LiveBytes();
+    const uint64_t blocksBefore = LiveBlocks();
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, value, nullptr);
+    // 4 names, 1 text, 1 byte block, 2 arrays for the root and the list, then for each of the 10
+    // items its member array, 2 names and 1 text; no array for the empty list.
+    EXPECT_EQ(LiveBlocks() - blocksBefore, 4u + 1 + 1 + 2 + 10 * 4);
+
+    // Converting into a record that holds a tree releases that tree first.
+    ToHostValue(host, value, nullptr);
+    EXPECT_EQ(LiveBlocks() - blocksBefore, 48u);
+    ToHostValue(host, BindingProperty(), nullptr);
+    EXPECT_EQ(LiveBlocks(), blocksBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+
+    ToHostValue(host, value, nullptr);
+    ReleaseHostValue(host);
+    EXPECT_EQ(LiveBlocks(), blocksBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+    // Releasing an empty record again does nothing.
+    ReleaseHostValue(host);
+    EXPECT_EQ(LiveBlocks(), blocksBefore);
+}
+
+TEST(ToHostValue, DeepTreesNeedNoRecursion) {
+    BindingProperty root;
+    BindingProperty* at = &root;
+    for (int i = 0; i < 100000; ++i) {
+        at = &(i % 2 == 0 ? at->Append() : at->Member("m"));
+    }
+    at->SetString("leaf");
+    const uint64_t blocksBefore = LiveBlocks();
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, root, nullptr);
+    const HostValue* node = &host;
+    for (int i = 0; i < 100000; ++i) {
+        node = i % 2 == 0 ? &node->payload.collection.items[0]
+                          : &node->payload.structure.members[0].value;
+    }
+    EXPECT_EQ(+node->kind, 6u);
+    EXPECT_STREQ(node->payload.text.data, "leaf");
+    ReleaseHostValue(host);
+    EXPECT_EQ(LiveBlocks(), blocksBefore);
+}
+
+TEST(HostValueConversion, RoundTripKeepsTheValue) {
+    BindingProperty value;
+    value.Member("z").SetUnsigned(UINT64_MAX);
+    value.Member("a").Append().SetFloat(-1.25);
+    value.Member("a").Append().SetBlob(std::vector<uint8_t>{});
+    value.Member("a").Append();
+    value.Member("m").Member("deeper").SetString("");
+    value.Member("n").SetSigned(INT64_MIN);
+
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, value, nullptr);
+    EXPECT_EQ(FromHost(host), value);
+    ReleaseHostValue(host);
+}
+
+} // namespace
+} // namespace Korvel::Testing

@@ -1,0 +1,249 @@
+// Requests of a plug-in object of the test's own process through the test host: the host's own
+// resources (plain and streamed bodies, errors) and outside web servers.
+
+#include "plugin/plugin_manager_types.h"
+#include "test_plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace Korvel::Testing {
+namespace {
+
+using Client::PluginManagerResource;
+using Client::PluginManagerState;
+
+constexpr char kUrl[] = "https://status.example/v1/status";
+
+class Requests : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plugin = MakeTestPlugin(host, nullptr, {18, 4, 1});
+        ASSERT_TRUE(plugin->Initialize(host.Context(11)));
+        host.ClearRecords();
+    }
+
+    // Every response record the host filled has been handed back, exactly once.
+    void ExpectReleased(size_t count) {
+        EXPECT_EQ(host.ReleasedResponseCount(), count);
+        EXPECT_EQ(host.UnreleasedResponseCount(), 0u);
+    }
+
+    ExternalResponse Fetch(const HeaderTable& headers = {}) {
+        return plugin->SendExternal(HttpMethod::Get, kUrl, headers, 20);
+    }
+
+    TestHost host;
+    std::unique_ptr<TestPlugin> plugin;
+};
+
+TEST_F(Requests, ResourceBodyInTheRecord) {
+    host.SetResource("/data-store/v1/system-settings/region_data",
+                     Json{{"EUW", {{"servers", Json::array({1, 2})}}}});
+    const ResourceResult result = plugin->ReadSystemSetting("region_data");
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(result.code, 0);
+    EXPECT_TRUE(result.message.empty());
+    EXPECT_EQ(result.value.Member("EUW").Member("servers").Element(1).GetSigned(), 2);
+
+    ASSERT_EQ(host.Requests().size(), 1u);
+    const ResourceRequest& request = host.Requests()[0];
+    EXPECT_EQ(request.method, 2u);
+    EXPECT_EQ(request.path, "/data-store/v1/system-settings/region_data");
+    EXPECT_TRUE(request.arguments.empty());
+    EXPECT_EQ(request.pluginId, 11u);
+    EXPECT_TRUE(request.reservedBytesZero);
+    ExpectReleased(1);
+
+    host.SetResource("/data-store/v1/install-settings/globals", Json{{"region", "NA"}});
+    EXPECT_EQ(plugin->ReadInstallSetting("globals").value.Member("region").GetString(), "NA");
+    EXPECT_EQ(host.Requests()[1].path, "/data-store/v1/install-settings/globals");
+    ExpectReleased(2);
+    EXPECT_TRUE(host.WaitCalls().empty());
+}
+
+TEST_F(Requests, ErrorResponsesFailWithTheHostsCodeAndText) {
+    host.SetResourceError("/vel-login/v1/login-data-packet", 404, "Resource not found");
+    ResourceResult result = plugin->GetResource("/vel-login/v1/login-data-packet");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 404);
+    EXPECT_EQ(result.message,
+              "Error response for GET /vel-login/v1/login-data-packet: Resource not found");
+    EXPECT_TRUE(result.value.IsEmpty());
+    ExpectReleased(1);
+
+    // A body that does not convert.
+    host.SetResourceValue("/odd", host.Arena().Raw(11));
+    result = plugin->GetResource("/odd");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.message,
+              "Error converting response for GET /odd: Couldn't assign value to '<result>' of "
+              "type object because the input is of an incompatible type ''.");
+    ExpectReleased(2);
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(Requests, ResultTypeConversion) {
+    host.SetResource("/state", Json{{"state", "PluginsInitialized"}});
+    PluginManagerResource resource;
+    ResourceResult result = plugin->GetResource("/state", resource);
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(resource.state, PluginManagerState::PluginsInitialized);
+
+    host.SetResource("/state", Json{{"state", "Sleeping"}});
+    result = plugin->GetResource("/state", resource);
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.message, "Error converting response for GET /state: Sleeping is not a valid "
+                              "PluginManagerState enumeration value for 'state'.");
+    ExpectReleased(2);
+}
+
+TEST_F(Requests, StreamedBodyWaitsOnceWhenAShortReadSaysMoreComes) {
+    // 4096 bytes, then 10 with the more-data byte still set, then 0 with it cleared.
+    std::string text = "[\"" + std::string(4096 + 10 - 5, 'x') + "\"]";
+    ASSERT_EQ(text.size(), 4096u + 9u);
+    text += " ";
+    host.SetStreamedResource("/big",
+                             {{text.substr(0, 4096), true}, {text.substr(4096), true}, {"", false}},
+                             static_cast<uint32_t>(text.size()));
+    const ResourceResult result = plugin->GetResource("/big");
+    ASSERT_FALSE(result.failed) << result.message;
+    ASSERT_EQ(result.value.Size(), 1u);
+    EXPECT_EQ(result.value.Element(0).GetString().size(), 4101u);
+    EXPECT_EQ(host.WaitCalls(),
+              (std::vector<std::string>{"BeginWait(Wait: yield, 0)", "Yield", "EndWait"}));
+    ExpectReleased(1);
+
+    // Full buffers need no wait; an empty stream is an empty value.
+    host.ClearRecords();
+    host.SetStreamedResource("/empty", {{"", false}});
+    const ResourceResult empty = plugin->GetResource("/empty");
+    EXPECT_FALSE(empty.failed);
+    EXPECT_TRUE(empty.value.IsEmpty());
+    EXPECT_TRUE(host.WaitCalls().empty());
+}
+
+TEST_F(Requests, StreamedBodyFailures) {
+    // A read that fails ends the read at once.
+    host.SetStreamedResource("/broken", {{"[1,", true}, {"2]", false}}, 0, size_t{1});
+    ResourceResult result = plugin->GetResource("/broken");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.message, "Error reading streamed response for GET /broken: Stream read error");
+    EXPECT_EQ(host.WaitCalls().size(), 3u); // after the short first read only
+    ExpectReleased(1);
+
+    host.SetStreamedResource("/text", {{"{\"a\": tru", false}});
+    result = plugin->GetResource("/text");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.message, "Error reading streamed response for GET /text: Error: Invalid "
+                              "value. at offset 9.");
+    ExpectReleased(2);
+}
+
+TEST_F(Requests, ExternalRequestCarriesTheUserAgentFirst) {
+    host.SetExternalResponse(kUrl, {0, 200, {}, std::string("{}")});
+    Fetch();
+    ASSERT_EQ(host.ExternalRequests().size(), 1u);
+    const ExternalRequest& request = host.ExternalRequests()[0];
+    EXPECT_EQ(request.method, 2u);
+    EXPECT_EQ(request.url, kUrl);
+    EXPECT_EQ(request.headers, (std::vector<std::pair<std::string, std::string>>{
+                                   {"user-agent", "KorvelClient/18.4.1 (vel-service-status)"}}));
+    EXPECT_TRUE(request.body.empty());
+    EXPECT_EQ(request.timeLimit, 20u);
+    EXPECT_EQ(request.flag, 1u);
+
+    // Only an exact "user-agent" entry replaces the plug-in's own.
+    Fetch({{"User-Agent", "Mine/1"}, {"accept", "application/json"}});
+    EXPECT_EQ(host.ExternalRequests()[1].headers,
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"user-agent", "KorvelClient/18.4.1 (vel-service-status)"},
+                  {"User-Agent", "Mine/1"},
+                  {"accept", "application/json"}}));
+    Fetch({{"user-agent", "Mine/2"}});
+    EXPECT_EQ(host.ExternalRequests()[2].headers,
+              (std::vector<std::pair<std::string, std::string>>{{"user-agent", "Mine/2"}}));
+}
+
+TEST_F(Requests, ExternalResponseWithABody) {
+    host.SetExternalResponse(kUrl, {0,
+                                    203,
+                                    {{"content-type", "application/json"}, {"x-a", "1"}},
+                                    std::string(R"({"status": "online", "n": -1})")});
+    const ExternalResponse response = Fetch();
+    EXPECT_EQ(response.code, 0);
+    EXPECT_EQ(response.status, 203);
+    EXPECT_EQ(response.bodyInvalid, 0);
+    EXPECT_EQ(response.reserved, -1);
+    EXPECT_TRUE(response.errorText.empty());
+    EXPECT_EQ(response.headers, (HeaderTable{{"content-type", "application/json"}, {"x-a", "1"}}));
+    EXPECT_EQ(response.body.Member("status").GetString(), "online");
+    EXPECT_EQ(response.body.Member("n").GetSigned(), -1);
+}
+
+TEST_F(Requests, ExternalResponseFailures) {
+    const std::string prefix = std::string("Error converting response for GET ") + kUrl + ": ";
+
+    host.SetExternalResponse(kUrl, {0, 200, {}, std::string()});
+    ExternalResponse response = Fetch();
+    EXPECT_EQ(response.code, 0);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText, prefix + "body was empty");
+
+    host.SetExternalResponse(kUrl, {0, 500, {}, std::nullopt});
+    response = Fetch();
+    EXPECT_EQ(response.status, 500);
+    EXPECT_EQ(response.errorText, prefix + "body was empty");
+
+    // A header count without headers: the first failure's text stays, the body is still read.
+    CannedExternalResponse nullHeaders{0, 200, {{"a", "b"}}, std::string("[1]")};
+    nullHeaders.nullHeaders = true;
+    host.SetExternalResponse(kUrl, nullHeaders);
+    response = Fetch();
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText, prefix + "headers was null");
+    EXPECT_TRUE(response.headers.empty());
+    EXPECT_EQ(response.body.Size(), 1u);
+
+    host.SetExternalResponse(kUrl, {0, 200, {}, std::string("<html>busy</html>")});
+    response = Fetch();
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText, std::string("Error deserializing json response for GET ") + kUrl +
+                                      ": Error: Invalid value. at offset 0.");
+    EXPECT_EQ(response.body.GetString(), "<html>busy</html>");
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(Requests, TransportCodesWithoutAResponse) {
+    struct Case {
+        uint32_t transport;
+        int32_t code;
+    };
+    for (const Case c : {Case{2, 2}, Case{0xFFFFFFFFu, -1}, Case{1, 1}, Case{7, 1}}) {
+        SCOPED_TRACE(c.transport);
+        host.SetExternalResponse(kUrl, {c.transport, 200, {{"a", "b"}}, std::string("timed out")});
+        const ExternalResponse response = Fetch();
+        EXPECT_EQ(response.code, c.code);
+        EXPECT_EQ(response.errorText, "timed out");
+        EXPECT_EQ(response.status, 0);
+        EXPECT_EQ(response.bodyInvalid, -1);
+        EXPECT_EQ(response.reserved, -1);
+        EXPECT_TRUE(response.headers.empty());
+        EXPECT_TRUE(response.body.IsEmpty());
+    }
+    // An unknown address: the test host answers transport code 1 and nothing else.
+    const ExternalResponse response =
+        plugin->SendExternal(HttpMethod::Get, "https://nowhere.example/", {}, 20);
+    EXPECT_EQ(response.code, 1);
+    EXPECT_TRUE(response.errorText.empty());
+}
+
+} // namespace
+} // namespace Korvel::Testing
