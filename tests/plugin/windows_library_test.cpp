@@ -50,9 +50,9 @@ LONG CALLBACK WatchDebugPrint(EXCEPTION_POINTERS* pointers) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Loads the library with a host version it refuses, which makes it log
-// before any host target exists, and checks that the lines reach standard
-// error and the debugger channel in the default targets' form
+// Loads the library with a host version it refuses, which makes it log its
+// marker before any host target exists, and checks that the line reaches
+// standard error and the debugger channel in the default targets' form
 // "#E(#T): #L| #M": module name, thread id, level, message.
 void ExpectLoadsAndLogs() {
     std::vector<std::string> channel;
@@ -71,20 +71,19 @@ void ExpectLoadsAndLogs() {
         std::snprintf(prefix, sizeof prefix, "plugin_tests.exe(%08X):  ERROR| ",
                       static_cast<unsigned>(GetCurrentThreadId()));
         const std::string marker =
-            std::string(prefix) + "Assertion failed!\n\nExpression: " + "ALE-EECF0606\n";
-        const std::string refusal = std::string(prefix) +
-                                    "vel-service-status which supports plugin API 18.0.0 is not "
-                                    "compatible with core's plugin API 17.9.9\n";
-        const size_t markerAt = output.find(marker);
-        EXPECT_NE(markerAt, std::string::npos) << output;
-        EXPECT_GT(output.find(refusal), markerAt) << output;
-        const auto markerLine = std::find(channel.begin(), channel.end(), marker);
-        EXPECT_NE(markerLine, channel.end());
-        EXPECT_NE(std::find(markerLine, channel.end(), refusal), channel.end());
+            std::string(prefix) + "Assertion failed!\n\nExpression: ALE-EECF0606\n";
+        EXPECT_NE(output.find(marker), std::string::npos) << output;
+        EXPECT_NE(std::find(channel.begin(), channel.end(), marker), channel.end());
+        // Both targets take the same lines.
+        std::string channelText;
+        for (const std::string& text : channel) {
+            channelText += text;
+        }
+        EXPECT_EQ(channelText, output);
 
         // The plug-in works all the same.
         ASSERT_TRUE(host.Initialize());
-        EXPECT_EQ(host.Subscriptions().size(), 3u);
+        EXPECT_FALSE(host.Subscriptions().empty());
     }
     EXPECT_EQ(GetModuleHandleW(PluginPath().c_str()), nullptr);
 }
