@@ -6,6 +6,7 @@
 #include "diagnostics/log.h"
 #include "diagnostics/logging_api.h"
 #include "plugin/plugin_manager_types.h"
+#include "remoting/function_dispatch.h"
 
 #include <cstring>
 
@@ -64,8 +65,10 @@ void PluginBase::Handshake(PluginApiDescriptor* descriptor, const char* shortNam
     SetConversionRegistry(&registry_);
     Client::RegisterPluginManagerTypes(registry_);
     RegisterApi();
-    // The API declaration is built from the type registry here; until then
-    // the declaration stays empty.
+    // The API declaration of everything registered so far; the object keeps
+    // it, and every text and array it points to, until it is destroyed.
+    builtDeclaration_ = BuildPluginApiDeclaration(registry_);
+    apiDeclaration_ = builtDeclaration_->Declaration();
 
     descriptor->apiMajor = own.major;
     descriptor->apiMinor = own.minor;

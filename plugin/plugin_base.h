@@ -8,6 +8,7 @@
 #include "plugin/plugin_function_table.h"
 #include "plugin/plugin_log_target.h"
 #include "plugin/plugin_name.h"
+#include "remoting/api_declaration_builder.h"
 
 #include <memory>
 #include <string>
@@ -79,6 +80,8 @@ private:
     const HostContext* hostContext_ = nullptr;
     PluginFunctionTable pluginFunctions_;
     ApiDeclaration apiDeclaration_;
+    // Owns what the declaration points to.
+    std::unique_ptr<BuiltApiDeclaration> builtDeclaration_;
     std::string apiIncompatibility_;
 };
 

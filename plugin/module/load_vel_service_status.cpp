@@ -3,7 +3,7 @@
 
 #include "diagnostics/allocation.h"
 #include "plugin/plugin_api_descriptor.h"
-#include "plugin/service_status_plugin.h"
+#include "service_status/service_status_plugin.h"
 
 #include <cstring>
 #include <new>
