@@ -1,5 +1,11 @@
 # Third-party packages, all from the distribution's own packages.
 
+if(WIN32)
+  # Windows builds make their own from Debian's sources.
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsDependencies.cmake)
+  return()
+endif()
+
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/reader.h REQUIRED)
 add_library(korvel_rapidjson INTERFACE)
 target_include_directories(korvel_rapidjson SYSTEM INTERFACE ${RAPIDJSON_INCLUDE_DIR})

@@ -33,7 +33,14 @@ function(korvel_add_plugin_module)
   add_library(tep-be-vel-service-status SHARED ${sources})
   set_target_properties(tep-be-vel-service-status PROPERTIES PREFIX "")
   target_link_libraries(tep-be-vel-service-status PRIVATE korvel)
-  if(NOT WIN32)
+  if(WIN32)
+    # A DLL exports only what its module-definition file names; the
+    # compiler's run-time libraries are linked in (-static, from the
+    # toolchain file), so the library depends on system DLLs alone.
+    target_sources(tep-be-vel-service-status PRIVATE
+      ${PROJECT_SOURCE_DIR}/cmake/tep-be-vel-service-status.def)
+    target_link_options(tep-be-vel-service-status PRIVATE -static -Wl,--no-undefined)
+  else()
     # The C++ runtime is linked in and hidden, so that the library's own
     # allocation operators serve every allocation made inside it and none of
     # the host's.
@@ -53,8 +60,14 @@ function(korvel_add_tests)
   target_include_directories(korvel_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(korvel_test_support PUBLIC korvel GTest::gtest GTest::gmock
                         nlohmann_json::nlohmann_json)
-  target_compile_definitions(korvel_test_support PUBLIC
-    KORVEL_PLUGIN_PATH="$<TARGET_FILE:tep-be-vel-service-status>")
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    # Wine shows the build machine's file system as drive Z:.
+    target_compile_definitions(korvel_test_support PUBLIC
+      KORVEL_PLUGIN_PATH="Z:$<TARGET_FILE:tep-be-vel-service-status>")
+  else()
+    target_compile_definitions(korvel_test_support PUBLIC
+      KORVEL_PLUGIN_PATH="$<TARGET_FILE:tep-be-vel-service-status>")
+  endif()
 
   file(GLOB dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*)
   foreach(dir IN LISTS dirs)
@@ -83,9 +96,37 @@ function(korvel_add_tests)
     endif()
   endforeach()
 
-  add_test(NAME exports COMMAND ${CMAKE_COMMAND}
-           -DLIBRARY=$<TARGET_FILE:tep-be-vel-service-status>
-           -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+  if(WIN32)
+    # The same programs with the system's event-tracing functions missing:
+    # Wine's advapi32 is disabled for them.
+    foreach(run IN ITEMS "diagnostics;EventTracing.WithoutAdvapi*"
+                         "plugin;WindowsLibrary.*WithoutAdvapi32*")
+      list(GET run 0 suite)
+      list(GET run 1 filter)
+      if(TARGET ${suite}_tests)
+        add_test(NAME ${suite}_without_advapi32
+                 COMMAND ${suite}_tests --gtest_brief=1 --gtest_filter=${filter})
+        set_tests_properties(${suite}_without_advapi32 PROPERTIES
+          ENVIRONMENT "WINEDLLOVERRIDES=advapi32=;KORVEL_EXPECT_NO_ADVAPI32=1" TIMEOUT 900)
+      endif()
+    endforeach()
+  endif()
+  korvel_add_export_check()
+endfunction()
+
+# The `exports` test: the plug-in library exports load_vel_service_status and
+# nothing else (and, for Windows, imports from system DLLs alone).
+function(korvel_add_export_check)
+  if(WIN32)
+    add_test(NAME exports COMMAND ${CMAKE_COMMAND}
+             -DLIBRARY=$<TARGET_FILE:tep-be-vel-service-status>
+             -DOBJDUMP=${CMAKE_OBJDUMP}
+             -P ${PROJECT_SOURCE_DIR}/cmake/CheckPeExports.cmake)
+  else()
+    add_test(NAME exports COMMAND ${CMAKE_COMMAND}
+             -DLIBRARY=$<TARGET_FILE:tep-be-vel-service-status>
+             -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+  endif()
 endfunction()
 
 function(korvel_add_benchmarks)

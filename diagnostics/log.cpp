@@ -10,6 +10,7 @@
 #include "diagnostics/console_log_targets.h"
 #include "diagnostics/logging_api.h"
 #include "platform/recursive_lock.h"
+#include "platform/static_mutex.h"
 
 namespace Korvel {
 namespace Logging {
@@ -69,7 +70,7 @@ public:
 
 constinit std::atomic<Logger*> instance{nullptr};
 // Serialises creating and destroying the logger.
-constinit std::mutex lifetimeMutex;
+constinit Platform::StaticMutex lifetimeMutex;
 constinit std::atomic<int32_t> references{0};
 thread_local int dispatchDepth = 0;
 
@@ -82,7 +83,7 @@ Logger& Instance() {
     if (logger != nullptr) {
         return *logger;
     }
-    std::lock_guard<std::mutex> guard(lifetimeMutex);
+    std::lock_guard<Platform::StaticMutex> guard(lifetimeMutex);
     logger = instance.load(std::memory_order_acquire);
     if (logger == nullptr) {
         logger = new Logger();
@@ -93,7 +94,7 @@ Logger& Instance() {
 }
 
 void Destroy() {
-    std::lock_guard<std::mutex> guard(lifetimeMutex);
+    std::lock_guard<Platform::StaticMutex> guard(lifetimeMutex);
     Logger* logger = instance.load(std::memory_order_acquire);
     if (logger == nullptr) {
         return;

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/executable_path.h"
 #include "platform/local_time.h"
+#include "platform/static_mutex.h"
 #include "platform/thread_id.h"
 
 namespace Korvel {
@@ -43,7 +44,7 @@ constinit std::array<uint32_t, kLogCategoryCount> categoryNames = InitialCategor
 constinit std::atomic<int> highestCategory{7};
 // Serialises registrations, so a name registered by two threads at once
 // still gets one bit.
-constinit std::mutex registerMutex;
+constinit Platform::StaticMutex registerMutex;
 
 uint32_t CategoryName(int index) {
     return std::atomic_ref<uint32_t>(categoryNames[static_cast<std::size_t>(index)])
@@ -79,7 +80,7 @@ uint64_t RegisterCategory(const char* name) {
         return 0;
     }
     const uint32_t packed = Pack(name);
-    std::lock_guard<std::mutex> guard(registerMutex);
+    std::lock_guard<Platform::StaticMutex> guard(registerMutex);
     const int highest = highestCategory.load(std::memory_order_acquire);
     for (int i = 0; i <= highest; ++i) {
         if (CategoryName(i) == packed) {

@@ -9,7 +9,30 @@ packages=(
   nlohmann-json3-dev libmsgpack-cxx-dev libyaml-cpp-dev
   qemu-user libyaml-dev:i386 libgtest-dev:i386 libgmock-dev:i386
   libcli11-dev libcpp-httplib-dev libcurl4-openssl-dev pkg-config chromium
+  # Windows builds: the mingw-w64 cross compilers, Wine to run the 64-bit
+  # test programs, dpkg-dev to unpack libyaml's source package.
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 dpkg-dev
 )
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# The Windows builds compile libyaml from Debian's source package, which
+# `apt-get source` fetches only with deb-src entries. Add them for the suites
+# the machine already uses, once.
+deb_src_list=/etc/apt/sources.list.d/korvel-deb-src.sources
+need_update=0
+if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    # deb822 form: the same stanzas with "deb-src" as their type.
+    sed -E 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $SUDO tee "$deb_src_list" >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    sed -nE 's/^deb (.*)/deb-src \1/p' /etc/apt/sources.list |
+      $SUDO tee "${deb_src_list%.sources}.list" >/dev/null
+  fi
+  need_update=1
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -17,10 +40,12 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ ${#missing[@]} -eq 0 ]; then
+  [ "$need_update" -eq 1 ] && $SUDO apt-get update -q
+  exit 0
+fi
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi

@@ -10,11 +10,13 @@ LibraryHandle OpenLibrary(const char* name) {
     if (name == nullptr) {
         return nullptr;
     }
-    // Library names are ASCII; widen them for LoadLibraryW.
+    // Library names are ASCII; widen them for LoadLibraryW. The loader wants
+    // backslashes in paths, so forward slashes are turned into them.
     wchar_t wide[MAX_PATH];
     int i = 0;
     for (; name[i] != '\0' && i < MAX_PATH - 1; ++i) {
-        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+        const char c = name[i] == '/' ? '\\' : name[i];
+        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(c));
     }
     if (name[i] != '\0') {
         return nullptr;

@@ -11,6 +11,13 @@
 #include "platform/debugger_output.h"
 #include "platform/thread_id.h"
 
+// The test program's file name as the "#E" code prints it.
+#ifdef _WIN32
+#define KORVEL_TEST_PROGRAM "diagnostics_tests.exe"
+#else
+#define KORVEL_TEST_PROGRAM "diagnostics_tests"
+#endif
+
 namespace Korvel {
 namespace {
 
@@ -58,7 +65,7 @@ TEST_F(AssertionReport, ReachesStdErrAndDebuggerAtErrorInDbg) {
     ReportAssertion("count %d > 0 %s", "", "file.cpp", 3, "");
     const std::string err = ::testing::internal::GetCapturedStderr();
     const std::string expected =
-        FormatMessage("diagnostics_tests(%1$08X):  ERROR| ", Platform::CurrentThreadId()) +
+        FormatMessage(KORVEL_TEST_PROGRAM "(%1$08X):  ERROR| ", Platform::CurrentThreadId()) +
         "Assertion failed!\n\nFile: file.cpp\nLine: 3\n\nExpression: count %d > 0 %s\n";
     EXPECT_EQ(err, expected);
     EXPECT_THAT(debugger.lines, ::testing::ElementsAre(expected));

@@ -20,6 +20,13 @@
 #include "platform/debugger_output.h"
 #include "platform/thread_id.h"
 
+// The test program's file name as the "#E" code prints it.
+#ifdef _WIN32
+#define KORVEL_TEST_PROGRAM "diagnostics_tests.exe"
+#else
+#define KORVEL_TEST_PROGRAM "diagnostics_tests"
+#endif
+
 namespace Korvel {
 namespace {
 
@@ -137,13 +144,13 @@ TEST_F(LoggerTest, DefaultSettings) {
     EXPECT_EQ(Logging::FindTarget("StdErrLogTarget"), stdErr);
     EXPECT_EQ(Logging::FindTarget("StdOutLogTarget"), nullptr); // not attached
     EXPECT_EQ(Logging::FindTarget("stderrlogtarget"), nullptr);
-    EXPECT_STREQ(Logging::ModuleName(), "diagnostics_tests");
+    EXPECT_STREQ(Logging::ModuleName(), KORVEL_TEST_PROGRAM);
 }
 
 TEST_F(LoggerTest, BuiltInTargetsRouteByLevelAndCategory) {
     DebuggerCapture debugger;
     const std::string prefix =
-        FormatMessage("diagnostics_tests(%1$08X): ", Platform::CurrentThreadId());
+        FormatMessage(KORVEL_TEST_PROGRAM "(%1$08X): ", Platform::CurrentThreadId());
 
     ::testing::internal::CaptureStderr();
     ::testing::internal::CaptureStdout();
@@ -239,7 +246,7 @@ TEST_F(LoggerTest, LineTemplates) {
     EXPECT_EQ(Line("#L|#M", record), " ERROR|hello\n");
     EXPECT_EQ(Line("#G", record), "DBG;NET\n");
     EXPECT_EQ(Line("[#G]", MakeRecord(2, 0, "x")), "[]\n");
-    EXPECT_EQ(Line("#E", record), "diagnostics_tests\n");
+    EXPECT_EQ(Line("#E", record), KORVEL_TEST_PROGRAM "\n");
     EXPECT_EQ(Line("#X#", record), "X\n");
     EXPECT_EQ(Line("##", record), "#\n");
     EXPECT_EQ(Line("", record), "\n");

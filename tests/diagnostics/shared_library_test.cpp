@@ -5,7 +5,11 @@
 // Once the plug-in exposes GetMemoryStats, this is also the place to check
 // that the library's own objects are counted.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +22,8 @@
 #include "diagnostics/allocation.h"
 
 namespace {
+
+#ifndef _WIN32
 
 std::string ObjectFileOf(const void* address) {
     Dl_info info{};
@@ -79,5 +85,66 @@ TEST(SharedLibrary, LoadsAndUnloadsWithoutTouchingTheHostsAllocations) {
     ASSERT_NE(library, nullptr) << dlerror();
     EXPECT_EQ(dlclose(library), 0);
 }
+
+#else // _WIN32
+
+std::wstring PluginPath() {
+    std::wstring path;
+    for (const char* c = KORVEL_PLUGIN_PATH; *c != '\0'; ++c) {
+        path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
+    }
+    return path;
+}
+
+HMODULE ModuleOf(const void* address) {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCWSTR>(address), &module);
+    return module;
+}
+
+TEST(SharedLibrary, LoadsAndUnloadsWithoutTouchingTheHostsAllocations) {
+    Korvel::MemoryStatistics before{};
+    Korvel::ReadMemoryStatistics(&before);
+
+    HMODULE library = LoadLibraryW(PluginPath().c_str());
+    ASSERT_NE(library, nullptr) << "error " << GetLastError();
+    EXPECT_NE(GetProcAddress(library, "load_vel_service_status"), nullptr);
+
+    // The process's operator new is still its own, not the library's.
+    using NewFunction = void* (*)(std::size_t);
+    NewFunction hostNew = &::operator new;
+    EXPECT_EQ(ModuleOf(reinterpret_cast<const void*>(hostNew)), GetModuleHandleW(nullptr));
+    // Nothing but the entry point is exported: neither the library's
+    // operators nor its allocation entries can be found by name.
+    for (const char* name : {"_Znwy", "_Znwj", "_ZN6Korvel8AllocateEy", "_ZN6Korvel8AllocateEj",
+                             "_load_vel_service_status"}) {
+        EXPECT_EQ(GetProcAddress(library, name), nullptr) << name;
+    }
+
+    // Host allocations made while the library is loaded go to the host's
+    // heap and are freed by it; the host's own counters (this program's copy
+    // of the static library) see none of them.
+    auto text = std::make_unique<std::string>(1000, 'h');
+    void* raw = std::malloc(64);
+    std::free(raw);
+    text.reset();
+    Korvel::MemoryStatistics after{};
+    Korvel::ReadMemoryStatistics(&after);
+    EXPECT_EQ(after.blocksAllocated, before.blocksAllocated);
+    EXPECT_EQ(after.blocksFreed, before.blocksFreed);
+
+    // Unloading runs the library's shutdown and really unmaps it.
+    EXPECT_NE(FreeLibrary(library), FALSE);
+    EXPECT_EQ(GetModuleHandleW(PluginPath().c_str()), nullptr);
+
+    // And the library can be loaded again.
+    library = LoadLibraryW(PluginPath().c_str());
+    ASSERT_NE(library, nullptr) << "error " << GetLastError();
+    EXPECT_NE(FreeLibrary(library), FALSE);
+}
+
+#endif // _WIN32
 
 } // namespace

@@ -1,11 +1,15 @@
-// The built shared library as a host sees it: loaded with dlopen, entered
+// The built shared library as a host sees it: loaded by the system loader, entered
 // through its export, driven through its entry points.
 
 #include "support/test_host.h"
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -18,12 +22,20 @@ namespace {
 
 // Whether the library is loaded in this process at the moment.
 bool LibraryLoaded() {
+#ifdef _WIN32
+    std::string path = KORVEL_PLUGIN_PATH;
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return GetModuleHandleA(path.c_str()) != nullptr;
+#else
     void* handle = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr) {
         return false;
     }
     dlclose(handle);
     return true;
+#endif
 }
 
 // Data-store entries that let the plug-in start without reporting missing settings: no region

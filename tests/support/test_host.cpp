@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/dynamic_library.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +25,21 @@ constexpr size_t kMaxTimerRuns = 100000;
 
 std::string TextOrEmpty(const char* text) {
     return text != nullptr ? std::string(text) : std::string();
+}
+
+// Whether the plug-in library is loaded in this process, without loading it.
+bool PluginLibraryLoaded() {
+#ifdef _WIN32
+    std::string path = KORVEL_PLUGIN_PATH;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return GetModuleHandleA(path.c_str()) != nullptr;
+#else
+    void* loaded = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (loaded != nullptr) {
+        dlclose(loaded);
+    }
+    return loaded != nullptr;
+#endif
 }
 
 bool AllZero(const uint8_t* bytes, size_t size) {
@@ -47,7 +68,7 @@ TestHost::~TestHost() {
         if (!shutDown_ && haveFunctions_ && descriptor_.plugin != nullptr) {
             Shutdown();
         }
-        dlclose(library_);
+        Platform::CloseLibrary(library_);
     }
     std::erase(LiveHosts(), this);
 }
@@ -75,9 +96,10 @@ void TestHost::Open() {
     if (!MemoryStatsOffset()) {
         LearnMemoryStatsOffset();
     }
-    library_ = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library_, nullptr) << dlerror();
-    export_ = reinterpret_cast<LoadPluginFunction>(dlsym(library_, "load_vel_service_status"));
+    library_ = Platform::OpenLibrary(KORVEL_PLUGIN_PATH);
+    ASSERT_NE(library_, nullptr) << "cannot load " << KORVEL_PLUGIN_PATH;
+    export_ = reinterpret_cast<LoadPluginFunction>(
+        Platform::FindLibraryFunction(library_, "load_vel_service_status"));
     ASSERT_NE(export_, nullptr) << "load_vel_service_status not exported";
 }
 
@@ -101,17 +123,17 @@ std::optional<intptr_t>& TestHost::MemoryStatsOffset() {
 }
 
 void TestHost::LearnMemoryStatsOffset() {
-    if (void* loaded = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD)) {
+    if (PluginLibraryLoaded()) {
         // Another host has the library open; a load now would share its
         // state. The offset stays unknown until a host loads it alone.
-        dlclose(loaded);
         return;
     }
-    void* library = dlopen(KORVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    Platform::LibraryHandle library = Platform::OpenLibrary(KORVEL_PLUGIN_PATH);
     if (library == nullptr) {
         return;
     }
-    auto load = reinterpret_cast<LoadPluginFunction>(dlsym(library, "load_vel_service_status"));
+    auto load = reinterpret_cast<LoadPluginFunction>(
+        Platform::FindLibraryFunction(library, "load_vel_service_status"));
     if (load != nullptr) {
         PluginApiDescriptor descriptor{};
         descriptor.apiMajor = 18;
@@ -124,7 +146,7 @@ void TestHost::LearnMemoryStatsOffset() {
             functions.shutdown(descriptor.plugin);
         }
     }
-    dlclose(library);
+    Platform::CloseLibrary(library);
 }
 
 PluginGetMemoryStatsFunction TestHost::MemoryStatsEntry() const {

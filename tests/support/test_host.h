@@ -18,8 +18,9 @@
 // A fake host for tests. It implements the ten host functions over the real
 // host interface: a virtual clock with a timer queue, a data store of canned
 // resources, canned responses of outside web servers, and records of every
-// call a plug-in makes. It loads the built plug-in library with dlopen and
-// drives it through its export and entry points exactly as a host does:
+// call a plug-in makes. It loads the built plug-in library through the
+// platform layer (dlopen, or LoadLibraryW on Windows) and drives it through
+// its export and entry points exactly as a host does:
 //
 //   TestHost host;
 //   host.Load({18, 0, 0});
