@@ -17,10 +17,11 @@ Json ReadLevel(const HostValue& value, std::size_t depth) {
         return nullptr;
     case HostValueKind::Bool:
         return value.payload.boolean != 0;
+    // The record is packed, so its numbers are copied out before anything binds a reference.
     case HostValueKind::Signed:
-        return value.payload.signedValue;
+        return static_cast<int64_t>(value.payload.signedValue);
     case HostValueKind::Unsigned:
-        return value.payload.unsignedValue;
+        return static_cast<uint64_t>(value.payload.unsignedValue);
     case HostValueKind::Float: {
         const double number = value.payload.floatValue;
         return std::isfinite(number) ? Json(number) : Json(nullptr);
