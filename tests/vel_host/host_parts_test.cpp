@@ -22,18 +22,21 @@ TEST(HostValueJson, BuildsAndReadsEveryKind) {
         "a": [null, {"x": "y"}], "e": {}})");
     HostValueArena arena;
     const HostValue value = arena.Build(document);
-    ASSERT_EQ(value.kind, 10u);
-    EXPECT_EQ(value.payload.structure.count, 7u);
+    // The record is packed: its fields are copied out before the assertions bind references.
+    const uint32_t kind = value.kind;
+    const HostValueStructure structure = value.payload.structure;
+    ASSERT_EQ(kind, 10u);
+    EXPECT_EQ(structure.count, 7u);
     // Integers keep their sign the way the plug-in's JSON reader does.
     bool sawSigned = false;
     bool sawUnsigned = false;
-    for (uint32_t i = 0; i < value.payload.structure.count; ++i) {
-        const HostValueMember& member = value.payload.structure.members[i];
-        const uint32_t kind = member.value.kind;
+    for (uint32_t i = 0; i < structure.count; ++i) {
+        const HostValueMember& member = structure.members[i];
+        const uint32_t memberKind = member.value.kind;
         if (std::string(member.name) == "n") {
-            sawSigned = kind == 2;
+            sawSigned = memberKind == 2;
         } else if (std::string(member.name) == "u") {
-            sawUnsigned = kind == 3;
+            sawUnsigned = memberKind == 3;
         }
     }
     EXPECT_TRUE(sawSigned);
