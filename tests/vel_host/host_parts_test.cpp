@@ -44,6 +44,26 @@ TEST(HostValueJson, BuildsAndReadsEveryKind) {
     EXPECT_EQ(ReadHostValue(value), document);
 }
 
+TEST(HostValueJson, ReadsNumbersAtEveryOffsetOfPackedArrays) {
+    // Collection items are 12 bytes apart and structure members an odd number of bytes, so these
+    // numbers sit at every alignment; reading them must not bind a reference to a misaligned
+    // field (the sanitizer build stops at such a read).
+    Json numbers = Json::array();
+    Json members = Json::object();
+    for (int i = 0; i < 8; ++i) {
+        numbers.push_back(-1 - i);
+        numbers.push_back(1 + i);
+        numbers.push_back(0.5 + i);
+        numbers.push_back(i % 2 == 0);
+        members["n" + std::to_string(i)] = -100 - i;
+        members["u" + std::to_string(i)] = 100 + i;
+        members["f" + std::to_string(i)] = 0.25 + i;
+    }
+    const Json document = {{"a", numbers}, {"s", members}};
+    HostValueArena arena;
+    EXPECT_EQ(ReadHostValue(arena.Build(document)), document);
+}
+
 TEST(HostValueJson, ReadsBytesAsBase64AndUnknownKindsAsNull) {
     const uint8_t bytes[] = {'M', 'a', 'n', 'y'};
     HostValue blob = MakeEmptyHostValue();
