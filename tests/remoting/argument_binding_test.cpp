@@ -296,7 +296,7 @@ TEST_F(ArgumentBindingTest, BodyFailureReplacesEarlierFailure) {
 
 // Documents of several megabytes in each body type.
 TEST_F(ArgumentBindingTest, LargeBodies) {
-    constexpr std::size_t kItems = 200000;
+    constexpr std::size_t kItems = 250000;
     std::string json = "{\"items\":[";
     std::string yaml = "items:\n";
     std::string packed = "\x81\xA5items\xDD";
@@ -313,9 +313,9 @@ TEST_F(ArgumentBindingTest, LargeBodies) {
         packed += text;
     }
     json += "]}";
-    ASSERT_GT(json.size(), 2'000'000u);
-    ASSERT_GT(yaml.size(), 2'000'000u);
-    ASSERT_GT(packed.size(), 1'500'000u);
+    ASSERT_GT(json.size(), 3'000'000u);
+    ASSERT_GT(yaml.size(), 3'000'000u);
+    ASSERT_GT(packed.size(), 3'000'000u);
 
     for (const auto& [type, body] :
          {std::pair<const char*, const std::string*>{"application/json", &json},
@@ -326,7 +326,7 @@ TEST_F(ArgumentBindingTest, LargeBodies) {
         EXPECT_EQ(Body(type, Bytes(*body)), "");
         const BindingProperty& items = Argument("body").Member("items");
         ASSERT_EQ(items.Size(), kItems);
-        EXPECT_EQ(items.Element(kItems - 1).GetString(), "value-199999");
+        EXPECT_EQ(items.Element(kItems - 1).GetString(), "value-249999");
     }
 }
 
