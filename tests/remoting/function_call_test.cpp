@@ -232,6 +232,8 @@ TEST_F(FunctionCallTest, FailuresReachTheHostAndSkipTheCall) {
         {"/items/x?count=", {}, "Expected value for argument 'count'."},
         {"/items/x?tags.1a=x", {}, "Index 1a is in an incorrect format"},
         {"/items/x?tags.2147483647=x", {}, "Index 2147483647 is out of range"},
+        {"/items/x?extra.65535.65535=x", {}, "Index 65535 is out of range"},
+        {"/items/x?extra.a.40000=x&extra.b.40000=x", {}, "Index 40000 is out of range"},
         {"/items/x?item={\"x\":",
          {},
          "Couldn't deserialize JSON value for parameter 'item' of "
