@@ -75,7 +75,7 @@ IndexParse ParseIndex(std::string_view segment, std::uint32_t& index) {
 // text as a string at the end. Segments that start with a decimal digit are
 // collection indices, others member names.
 bool AssignPath(BindingResult& result, BindingProperty& argument, std::string_view rest,
-                std::string_view value) {
+                std::string_view value, DottedKeyBudget& budget) {
     BindingProperty* current = &argument;
     while (true) {
         const std::size_t dot = rest.find('.');
@@ -93,6 +93,16 @@ bool AssignPath(BindingResult& result, BindingProperty& argument, std::string_vi
                 break;
             }
             current->MakeCollection();
+            // Growing the collection to the index spends the call's element budget.
+            const std::size_t size = current->Size();
+            if (index >= size) {
+                const std::size_t growth = static_cast<std::size_t>(index) + 1 - size;
+                if (growth > budget.remainingElements) {
+                    result.SetError(FormatMessage("Index %1 is out of range", segment));
+                    return false;
+                }
+                budget.remainingElements -= growth;
+            }
             current = &current->Element(index);
         } else {
             current->MakeStructure();
@@ -199,6 +209,13 @@ ArgumentTexts ParseQuery(std::string_view path) {
 bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
                  const BindingFunctionDescriptor& function, std::string_view key,
                  std::string_view value, ArgumentLocation source) {
+    DottedKeyBudget budget;
+    return AssignByKey(result, arguments, function, key, value, source, budget);
+}
+
+bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
+                 const BindingFunctionDescriptor& function, std::string_view key,
+                 std::string_view value, ArgumentLocation source, DottedKeyBudget& budget) {
     if (!result.IsSuccess()) {
         return false;
     }
@@ -220,7 +237,7 @@ bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
         AssignValueText(result, arguments[index], function, parameter, value);
         return result.IsSuccess();
     }
-    return AssignPath(result, arguments[index], key.substr(dot + 1), value);
+    return AssignPath(result, arguments[index], key.substr(dot + 1), value, budget);
 }
 
 void AssignValueText(BindingResult& result, BindingProperty& argument,

@@ -34,6 +34,16 @@ namespace Korvel {
 // elements; real requests address a handful. Larger indices fail with "Index %1 is out of range".
 inline constexpr std::uint32_t kMaxDottedKeyIndex = 65535;
 
+// Most collection elements the dotted keys of one call may add, all keys together. One index is
+// bounded above, but nested keys ("list.65535.65535...") or many keys would multiply that bound;
+// an index whose growth exceeds what is left fails with "Index %1 is out of range" as well.
+inline constexpr std::size_t kMaxDottedKeyElements = std::size_t{kMaxDottedKeyIndex} + 1;
+
+// The elements the dotted keys of one call may still add.
+struct DottedKeyBudget {
+    std::size_t remainingElements = kMaxDottedKeyElements;
+};
+
 // Text values by name (header values, path captures, query values). Ordered by name, so that the
 // entries of one source are applied in a fixed order.
 using ArgumentTexts = std::map<std::string, std::string, std::less<>>;
@@ -58,6 +68,11 @@ ArgumentTexts ParseQuery(std::string_view path);
 // "Unknown argument '%1' for '%2'." when the key's first segment names no parameter, and with
 // "Argument '%1' for '%2' was specified in an invalid location." when the parameter declares
 // another location. Returns false when the result has failed (also when it had before).
+// Collection indices of a dotted key spend `budget`; the overload without one gives the key a
+// budget of its own.
+bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
+                 const BindingFunctionDescriptor& function, std::string_view key,
+                 std::string_view value, ArgumentLocation source, DottedKeyBudget& budget);
 bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
                  const BindingFunctionDescriptor& function, std::string_view key,
                  std::string_view value, ArgumentLocation source);

@@ -133,9 +133,9 @@ ArgumentTexts CollectHeaderValues(const HostFunctionRequest& request,
 
 void ApplyTexts(BindingResult& result, std::vector<BindingProperty>& arguments,
                 const BindingFunctionDescriptor& function, const ArgumentTexts& texts,
-                ArgumentLocation source) {
+                ArgumentLocation source, DottedKeyBudget& budget) {
     for (const auto& [key, value] : texts) {
-        if (!AssignByKey(result, arguments, function, key, value, source)) {
+        if (!AssignByKey(result, arguments, function, key, value, source, budget)) {
             return;
         }
     }
@@ -306,9 +306,11 @@ void CallFunction(HostFunctionResponse* response, const HostFunctionRequest& req
     const ArgumentTexts queryValues = ParseQuery(match.path);
     const ArgumentTexts captures(match.captures.begin(), match.captures.end());
 
-    ApplyTexts(result, arguments, function, headerValues, ArgumentLocation::Header);
-    ApplyTexts(result, arguments, function, captures, ArgumentLocation::Path);
-    ApplyTexts(result, arguments, function, queryValues, ArgumentLocation::Query);
+    // One element budget for the dotted keys of all three sources.
+    DottedKeyBudget budget;
+    ApplyTexts(result, arguments, function, headerValues, ArgumentLocation::Header, budget);
+    ApplyTexts(result, arguments, function, captures, ArgumentLocation::Path, budget);
+    ApplyTexts(result, arguments, function, queryValues, ArgumentLocation::Query, budget);
     ApplyHostArguments(result, arguments, function, request, match.captures.size());
 
     if (request.body != nullptr && request.bodyLength != 0) {

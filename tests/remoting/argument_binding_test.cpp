@@ -189,6 +189,38 @@ TEST_F(ArgumentBindingTest, BadIndicesAreRefused) {
     EXPECT_EQ(Argument("list").Size(), 65536u);
 }
 
+// Every index is bounded, and so is what the dotted keys of one call grow together: nested or
+// repeated keys would otherwise multiply the bound of one index.
+TEST_F(ArgumentBindingTest, DottedKeysTogetherGrowABoundedNumberOfElements) {
+    std::string nested = "list";
+    for (int i = 0; i < 1000; ++i) {
+        nested += ".65535";
+    }
+    EXPECT_EQ(Query(nested, "x"), "Index 65535 is out of range");
+    EXPECT_EQ(Argument("list").Size(), 65536u);
+    EXPECT_EQ(Argument("list").Element(65535).Size(), 0u);
+
+    // One budget across the keys of a call.
+    arguments_ = InitialArguments(function_);
+    DottedKeyBudget budget;
+    BindingResult result;
+    EXPECT_TRUE(AssignByKey(result, arguments_, function_, "shape.a.39999", "x",
+                            ArgumentLocation::Query, budget));
+    EXPECT_TRUE(AssignByKey(result, arguments_, function_, "shape.a.0", "y",
+                            ArgumentLocation::Query, budget));
+    EXPECT_FALSE(AssignByKey(result, arguments_, function_, "shape.b.39999", "x",
+                             ArgumentLocation::Query, budget));
+    EXPECT_EQ(result.GetError(), "Index 39999 is out of range");
+    EXPECT_EQ(Argument("shape").Member("a").Size(), 40000u);
+    EXPECT_EQ(Argument("shape").Member("a").Element(0).GetString(), "y");
+    // What is left of the budget can still be used.
+    BindingResult rest;
+    EXPECT_TRUE(AssignByKey(rest, arguments_, function_, "shape.c.25535", "z",
+                            ArgumentLocation::Query, budget));
+    EXPECT_FALSE(AssignByKey(rest, arguments_, function_, "shape.d.0", "z", ArgumentLocation::Query,
+                             budget));
+}
+
 TEST_F(ArgumentBindingTest, ValueTextsAreSniffedForContainerKinds) {
     EXPECT_EQ(Query("shape", "  {\"x\":1}"), "");
     EXPECT_EQ(Argument("shape").Member("x").GetUnsigned(), 1u);
@@ -296,7 +328,7 @@ TEST_F(ArgumentBindingTest, BodyFailureReplacesEarlierFailure) {
 
 // Documents of several megabytes in each body type.
 TEST_F(ArgumentBindingTest, LargeBodies) {
-    constexpr std::size_t kItems = 200000;
+    constexpr std::size_t kItems = 250000;
     std::string json = "{\"items\":[";
     std::string yaml = "items:\n";
     std::string packed = "\x81\xA5items\xDD";
@@ -313,9 +345,9 @@ TEST_F(ArgumentBindingTest, LargeBodies) {
         packed += text;
     }
     json += "]}";
-    ASSERT_GT(json.size(), 2'000'000u);
-    ASSERT_GT(yaml.size(), 2'000'000u);
-    ASSERT_GT(packed.size(), 1'500'000u);
+    ASSERT_GT(json.size(), 3'000'000u);
+    ASSERT_GT(yaml.size(), 3'000'000u);
+    ASSERT_GT(packed.size(), 3'000'000u);
 
     for (const auto& [type, body] :
          {std::pair<const char*, const std::string*>{"application/json", &json},
@@ -326,7 +358,7 @@ TEST_F(ArgumentBindingTest, LargeBodies) {
         EXPECT_EQ(Body(type, Bytes(*body)), "");
         const BindingProperty& items = Argument("body").Member("items");
         ASSERT_EQ(items.Size(), kItems);
-        EXPECT_EQ(items.Element(kItems - 1).GetString(), "value-199999");
+        EXPECT_EQ(items.Element(kItems - 1).GetString(), "value-249999");
     }
 }
 

@@ -232,6 +232,8 @@ TEST_F(FunctionCallTest, FailuresReachTheHostAndSkipTheCall) {
         {"/items/x?count=", {}, "Expected value for argument 'count'."},
         {"/items/x?tags.1a=x", {}, "Index 1a is in an incorrect format"},
         {"/items/x?tags.2147483647=x", {}, "Index 2147483647 is out of range"},
+        {"/items/x?extra.65535.65535=x", {}, "Index 65535 is out of range"},
+        {"/items/x?extra.a.40000=x&extra.b.40000=x", {}, "Index 40000 is out of range"},
         {"/items/x?item={\"x\":",
          {},
          "Couldn't deserialize JSON value for parameter 'item' of "
@@ -290,6 +292,91 @@ TEST_F(FunctionCallTest, BodyStepRunsAfterAnEarlierFailure) {
     Call(request);
     ASSERT_EQ(received_.calls, 1);
     EXPECT_EQ(received_.payload->name, "mp");
+}
+
+// The loose spots of value texts, as a host's request reaches the bound function.
+TEST_F(FunctionCallTest, ValueTextsThroughTheEntryPoint) {
+    // A required bool that no source mentions is false; hexadecimal and octal indices.
+    FunctionRequest request;
+    request.path = "/items/x?tags.0x1=h&tags.03=o";
+    FunctionResponse response = Call(request);
+    ASSERT_EQ(received_.calls, 1) << response.value.dump();
+    EXPECT_FALSE(received_.verbose);
+    EXPECT_EQ(received_.tags, (std::vector<std::string>{"", "h", "", "o"}));
+
+    // A JSON text is read for a struct, kept as it is for a string; YAML and MessagePack are
+    // sniffed for an object parameter.
+    request.path = "/items/x?item=%7B%22x%22%3A7%7D&extra=---%0Ak%3A%20v";
+    request.headers = {{"token", "{\"x\":1}"}};
+    response = Call(request);
+    ASSERT_EQ(received_.calls, 2) << response.value.dump();
+    ASSERT_TRUE(received_.item.has_value());
+    EXPECT_EQ(received_.item->x, 7);
+    EXPECT_EQ(received_.token_, "{\"x\":1}");
+    EXPECT_EQ(received_.extra.Member("k").GetString(), "v");
+    request.headers.clear();
+    request.path = "/items/x?extra=%81%A1k%02";
+    response = Call(request);
+    ASSERT_EQ(received_.calls, 3) << response.value.dump();
+    EXPECT_EQ(received_.extra.Member("k").GetSigned(), 2);
+
+    // The decoders' failures name the parameter and the function.
+    request.path = "/items/x?extra=---%0Ak%3A%20%5B";
+    response = Call(request);
+    EXPECT_TRUE(response.value.get<std::string>().starts_with(
+        "Couldn't deserialize YAML value for parameter 'extra' of 'Echo': "))
+        << response.value.dump();
+    request.path = "/items/x?extra=%91%C1";
+    response = Call(request);
+    EXPECT_TRUE(response.value.get<std::string>().starts_with(
+        "Couldn't deserialize MessagePack value for parameter 'extra' of 'Echo': "))
+        << response.value.dump();
+    EXPECT_EQ(received_.calls, 3);
+
+    // A dotted key of a hundred thousand segments builds a deep value without harm.
+    std::string deep = "/items/x?extra";
+    for (int i = 0; i < 100000; ++i) {
+        deep += ".a";
+    }
+    request.path = deep + "=bottom";
+    response = Call(request);
+    ASSERT_EQ(received_.calls, 4) << response.value.dump();
+    const BindingProperty* value = &received_.extra;
+    for (int i = 0; i < 100000 && value->Kind() == BindingKind::Structure; ++i) {
+        value = &value->Member("a");
+    }
+    EXPECT_EQ(value->GetString(), "bottom");
+    received_.extra.Clear();
+}
+
+// Bodies of every content type, of several megabytes, through the entry point.
+TEST_F(FunctionCallTest, BodiesOfEveryContentType) {
+    const std::string name(4u << 20, 'n'); // 4 MiB
+    std::string packed = "\x82\xA1x\x05\xA4name\xDB";
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        packed += static_cast<char>((name.size() >> shift) & 0xFF);
+    }
+    packed += name;
+    const std::vector<std::pair<std::string, std::string>> bodies = {
+        {"Application/JSON; charset=utf-8", "{\"x\": 5, \"name\": \"" + name + "\"}"},
+        {"application/vnd.api+json", "{\"x\": 5, \"name\": \"" + name + "\"}"},
+        {"application/x-yaml", "x: 5\nname: " + name + "\n"},
+        {"application/x-msgpack", packed},
+    };
+    for (const auto& [type, body] : bodies) {
+        SCOPED_TRACE(type);
+        received_.payload.reset();
+        FunctionRequest request;
+        request.path = "/items/x";
+        request.contentType = type;
+        request.body = body;
+        const FunctionResponse response = Call(request);
+        ASSERT_TRUE(received_.payload.has_value()) << response.value.dump().substr(0, 200);
+        EXPECT_EQ(received_.payload->x, 5);
+        EXPECT_EQ(received_.payload->name.size(), name.size());
+        EXPECT_EQ(received_.payload->name, name);
+    }
+    EXPECT_EQ(received_.calls, 4);
 }
 
 TEST_F(FunctionCallTest, RouteAndMethodMustFit) {
