@@ -29,11 +29,6 @@
 
 namespace Korvel {
 
-// Largest collection index a dotted key may address. Such an index grows the collection to hold
-// it, so one short key could otherwise make the plug-in allocate hundreds of millions of empty
-// elements; real requests address a handful. Larger indices fail with "Index %1 is out of range".
-inline constexpr std::uint32_t kMaxDottedKeyIndex = 65535;
-
 // Text values by name (header values, path captures, query values). Ordered by name, so that the
 // entries of one source are applied in a fixed order.
 using ArgumentTexts = std::map<std::string, std::string, std::less<>>;
