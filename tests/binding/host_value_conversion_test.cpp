@@ -1,4 +1,5 @@
 #include "binding/host_value_conversion.h"
+#include "encoding/decode_limits.h"
 
 #include <cstdint>
 #include <cstring>
