@@ -10,6 +10,7 @@
 
 #include "binding/binding_visitor.h"
 #include "encoding/base64.h"
+#include "encoding/decode_limits.h"
 
 namespace Korvel {
 
@@ -18,11 +19,10 @@ namespace {
 constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
                                       "string", "blob", "enum",   "collection", "structure"};
 
-// Element growth that Element() performs in one call: it may append at most this many "empty"
-// elements. An index further beyond the end is taken as bad input (it would make the tree
-// allocate and fill hundreds of megabytes for one write) and is refused like an index beyond the
-// collection limit.
-constexpr std::size_t kMaxElementGap = std::size_t{1} << 24;
+// Element() appends at most DecodeLimits::kMaxElementGap "empty" elements in one call.
+using DecodeLimits::kMaxElementGap;
+static_assert(BindingProperty::kMaxElements == DecodeLimits::kMaxCollectionElements,
+              "the collection limit is the one the decoders enforce");
 
 std::string_view UpToZero(std::string_view text) noexcept {
     const auto zero = text.find('\0');

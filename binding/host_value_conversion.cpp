@@ -10,6 +10,7 @@
 #include "binding/binding_registry.h"
 #include "diagnostics/allocation.h"
 #include "diagnostics/format_message.h"
+#include "encoding/decode_limits.h"
 
 namespace Korvel {
 
@@ -196,12 +197,12 @@ private:
     }
 
     bool CheckDepth() {
-        if (stack_.size() < kMaxHostValueDepth) {
+        if (stack_.size() < DecodeLimits::kMaxNestingDepth) {
             return true;
         }
         return Fail(FormatMessage("Couldn't assign value to '%1' because the input is nested "
                                   "deeper than %2 levels.",
-                                  name_, static_cast<uint32_t>(kMaxHostValueDepth)));
+                                  name_, static_cast<uint32_t>(DecodeLimits::kMaxNestingDepth)));
     }
 
     bool MissingData(uint32_t kind, uint32_t length) {

@@ -21,7 +21,8 @@
 //
 // Input from the host is checked before it is read: a kind code outside 0 to 10, a null array or
 // text with a non-zero count, a text without its terminator at its stated length, a member
-// without a name and nesting deeper than kMaxHostValueDepth each end the conversion with a
+// without a name and nesting deeper than DecodeLimits::kMaxNestingDepth (which also ends a host
+// value whose arrays refer back to themselves) each end the conversion with a
 // message instead of reading memory the record does not describe.
 
 #include <cstddef>
@@ -33,10 +34,6 @@
 namespace Korvel {
 
 class BindingRegistry;
-
-// Deepest nesting of collections and structures that FromHostValue accepts (the outermost
-// container is level 1). It also ends a host value whose arrays refer back to themselves.
-inline constexpr std::size_t kMaxHostValueDepth = 512;
 
 // The error output of FromHostValue.
 struct HostValueResult {

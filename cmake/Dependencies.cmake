@@ -18,7 +18,7 @@ target_link_libraries(korvel_yaml INTERFACE ${YAML_LIBRARY})
 
 find_package(Threads REQUIRED)
 
-if(KORVEL_BUILD_TESTS)
+if(KORVEL_BUILD_TESTS OR KORVEL_FUZZ)
   find_package(GTest REQUIRED)
   # The test host reads and builds host values from JSON.
   find_package(nlohmann_json 3 REQUIRED)

@@ -7,6 +7,9 @@
 #   <subsystem>/bench/*.cpp    one benchmark program per subsystem
 #   tests/support/*.cpp        helpers shared by every test program
 #   tests/<subsystem>/*.cpp    one test program per folder
+#   <subsystem>/fuzz/*_fuzz.cpp  one fuzz target each: a libFuzzer program in the `fuzz` preset,
+#                              a replay of its checked-in corpus (fuzz/corpus/<name>/) as a test
+#                              in the sanitizer build
 
 set(KORVEL_SUBSYSTEMS platform diagnostics binding encoding remoting plugin service_status)
 
@@ -54,13 +57,20 @@ function(korvel_add_plugin_module)
   endif()
 endfunction()
 
-function(korvel_add_tests)
+# Helpers shared by the test programs and the fuzz targets.
+function(korvel_add_test_support)
+  if(TARGET korvel_test_support)
+    return()
+  endif()
   file(GLOB support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
   add_library(korvel_test_support STATIC ${support})
   target_include_directories(korvel_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(korvel_test_support PUBLIC korvel GTest::gtest GTest::gmock
                         nlohmann_json::nlohmann_json)
-  if(WIN32 AND CMAKE_CROSSCOMPILING)
+  if(NOT TARGET tep-be-vel-service-status)
+    # The fuzz build has no plug-in library; its targets serve in-process plug-in objects.
+    target_compile_definitions(korvel_test_support PUBLIC KORVEL_PLUGIN_PATH="")
+  elseif(WIN32 AND CMAKE_CROSSCOMPILING)
     # Wine shows the build machine's file system as drive Z:.
     target_compile_definitions(korvel_test_support PUBLIC
       KORVEL_PLUGIN_PATH="Z:$<TARGET_FILE:tep-be-vel-service-status>")
@@ -68,6 +78,15 @@ function(korvel_add_tests)
     target_compile_definitions(korvel_test_support PUBLIC
       KORVEL_PLUGIN_PATH="$<TARGET_FILE:tep-be-vel-service-status>")
   endif()
+endfunction()
+
+# The tests that run threads, as a gtest filter: their names hold "Threads" or "Concurrent". The
+# ThreadSanitizer build runs only these, labelled "threads".
+set(KORVEL_THREAD_TEST_FILTER "*Threads*:*Concurrent*")
+set(KORVEL_THREAD_TEST_SUITES diagnostics binding plugin)
+
+function(korvel_add_tests)
+  korvel_add_test_support()
 
   file(GLOB dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*)
   foreach(dir IN LISTS dirs)
@@ -79,6 +98,9 @@ function(korvel_add_tests)
     if(name STREQUAL "vel_host" AND NOT TARGET vel-host)
       continue()
     endif()
+    if(KORVEL_TSAN AND NOT name IN_LIST KORVEL_THREAD_TEST_SUITES)
+      continue()
+    endif()
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
     if(NOT sources)
       continue()
@@ -86,6 +108,12 @@ function(korvel_add_tests)
     add_executable(${name}_tests ${sources})
     target_link_libraries(${name}_tests PRIVATE korvel_test_support GTest::gtest_main)
     add_dependencies(${name}_tests tep-be-vel-service-status)
+    if(KORVEL_TSAN)
+      add_test(NAME ${name}_threads COMMAND ${name}_tests --gtest_brief=1
+               --gtest_filter=${KORVEL_THREAD_TEST_FILTER})
+      set_tests_properties(${name}_threads PROPERTIES TIMEOUT 900 LABELS threads)
+      continue()
+    endif()
     add_test(NAME ${name} COMMAND ${name}_tests --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 900)
     if(name STREQUAL "vel_host")
@@ -111,7 +139,50 @@ function(korvel_add_tests)
       endif()
     endforeach()
   endif()
-  korvel_add_export_check()
+  if(KORVEL_SANITIZE)
+    korvel_add_fuzz_replays()
+  endif()
+  if(NOT KORVEL_TSAN)
+    korvel_add_export_check()
+  endif()
+endfunction()
+
+# Every fuzz target: <subsystem>/fuzz/<name>_fuzz.cpp, its seeds in <subsystem>/fuzz/corpus/<name>/.
+function(korvel_fuzz_sources out)
+  set(sources "")
+  foreach(dir IN LISTS KORVEL_SUBSYSTEMS)
+    file(GLOB found CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/fuzz/*_fuzz.cpp)
+    list(APPEND sources ${found})
+  endforeach()
+  set(${out} ${sources} PARENT_SCOPE)
+endfunction()
+
+# The fuzz targets built with a small main of their own that feeds every file of the checked-in
+# corpus to the target once: one test `fuzz_<name>` each, a regression run in seconds.
+function(korvel_add_fuzz_replays)
+  korvel_fuzz_sources(sources)
+  foreach(source IN LISTS sources)
+    get_filename_component(file ${source} NAME_WE)
+    string(REGEX REPLACE "_fuzz$" "" name ${file})
+    get_filename_component(fuzz_dir ${source} DIRECTORY)
+    add_executable(${name}_fuzz_replay ${source}
+                   ${PROJECT_SOURCE_DIR}/tests/support/replay/fuzz_replay_main.cpp)
+    target_link_libraries(${name}_fuzz_replay PRIVATE korvel_test_support)
+    add_test(NAME fuzz_${name} COMMAND ${name}_fuzz_replay ${fuzz_dir}/corpus/${name})
+    set_tests_properties(fuzz_${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
+  endforeach()
+endfunction()
+
+# The libFuzzer programs (`fuzz` preset, clang): <name>_fuzz, run by scripts/fuzz.sh.
+function(korvel_add_fuzzers)
+  korvel_add_test_support()
+  korvel_fuzz_sources(sources)
+  foreach(source IN LISTS sources)
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE korvel_test_support)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  endforeach()
 endfunction()
 
 # The `exports` test: the plug-in library exports load_vel_service_status and

@@ -110,11 +110,79 @@ std::size_t Written(int reported, std::size_t room) {
     return wanted < room ? wanted : room - 1;
 }
 
+// Widths and precisions beyond what a message can show are cut to these before printf runs: a
+// template or "*" argument asking for a width of 999999999 would otherwise make printf produce
+// (and for floating-point precision, allocate) a gigabyte to keep 4095 characters of it. The cut
+// changes nothing visible: a double's exact decimal expansion has fewer than 1100 digits after
+// the point, so precision 8192 prints it unrounded and the output's first 4095 characters are
+// the same as with any larger precision; and a conversion of precision 8192 takes fewer than
+// 8600 characters, so width 16384 still starts with more padding than the buffer holds.
+constexpr long kMaxPrintedPrecision = 2 * static_cast<long>(kFormatMessageBufferSize);
+constexpr long kMaxPrintedWidth = 4 * static_cast<long>(kFormatMessageBufferSize);
+
+// Cuts the decimal number at spec[at] to `maximum`; returns the position after it.
+std::size_t ClampSpecNumber(FormatRenderContext& context, std::size_t at, long maximum) {
+    char* spec = context.spec;
+    std::size_t end = at;
+    long value = 0;
+    while (IsDigit(spec[end])) {
+        if (value <= maximum) {
+            value = value * 10 + (spec[end] - '0');
+        }
+        ++end;
+    }
+    if (value <= maximum) {
+        return end;
+    }
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, maximum);
+    const auto count = static_cast<std::size_t>(written.ptr - digits);
+    // The cut number is never longer than the one it replaces.
+    std::memcpy(spec + at, digits, count);
+    std::memmove(spec + at + count, spec + end, context.specLength - end + 1);
+    context.specLength -= end - at - count;
+    return at + count;
+}
+
+void ClampSpecNumbers(FormatRenderContext& context) {
+    const char* spec = context.spec;
+    std::size_t at = 1;
+    while (spec[at] != '\0' && std::strchr("-+ #0", spec[at]) != nullptr) {
+        ++at;
+    }
+    int star = 0;
+    if (spec[at] == '*') {
+        int32_t& width = context.starValues[star++];
+        if (width > kMaxPrintedWidth) {
+            width = static_cast<int32_t>(kMaxPrintedWidth);
+        } else if (width < -kMaxPrintedWidth) {
+            width = static_cast<int32_t>(-kMaxPrintedWidth); // left-justified
+        }
+        ++at;
+    } else {
+        at = ClampSpecNumber(context, at, kMaxPrintedWidth);
+    }
+    if (spec[at] != '.') {
+        return;
+    }
+    ++at;
+    if (spec[at] == '*') {
+        // A negative precision counts as none and stays.
+        int32_t& precision = context.starValues[star];
+        if (precision > kMaxPrintedPrecision) {
+            precision = static_cast<int32_t>(kMaxPrintedPrecision);
+        }
+    } else {
+        ClampSpecNumber(context, at, kMaxPrintedPrecision);
+    }
+}
+
 template <class Value>
 std::size_t PrintValue(FormatRenderContext& context, Value value) {
     if (context.room == 0) {
         return 0;
     }
+    ClampSpecNumbers(context);
     int reported;
     switch (context.starCount) {
     case 0:

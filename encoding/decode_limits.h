@@ -1,19 +1,33 @@
 #pragma once
 
-// Limits shared by the decoders (JSON, MessagePack, YAML). Each bounds what untrusted input can
-// make a decoder do, so that bad input ends in a clear error instead of exhausting memory or the
-// stack. Decoders read them from here only; a flat list of named constants.
+// Limits on what untrusted input can make the library do. Every decoder and converter that takes
+// input from outside reads its limits from here only, so that they agree: a value one reader
+// accepts is never refused by the next step for a limit of its own.
+//
+//   kMaxNestingDepth        levels of collections and structures: the JSON, MessagePack and YAML
+//                           readers, the host value conversion (FromHostValue), the record
+//                           converters (ToProperty / FromProperty), the segments of a dotted
+//                           argument key in a request, and the development host's JSON values
+//   kMaxAliasCopiedNodes    nodes that YAML aliases may copy into one document
+//   kMaxCollectionElements  elements of one collection (the value model's own limit)
+//   kMaxElementGap          empty elements one indexed write may add to reach its index
+//   kMaxDottedKeyIndex      the largest collection index a dotted argument key may address
+//   kMaxDottedKeyElements   collection elements the dotted keys of one request may add together
+//   kMinEncodedItemBytes    declared counts and lengths of binary input are never trusted for
+//                           allocation (see ReservableElements)
+//
+// Each limit ends bad input with a clear error instead of exhausting the stack or memory.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace Korvel::DecodeLimits {
 
-// Deepest nesting of collections and structures a decoder accepts; the outermost container is
-// level 1. Real documents (status documents, request bodies) nest fewer than ten levels. The
-// decoders themselves keep their open containers on the heap, but code that walks a decoded tree
-// recursively (writers, converters, the host value conversion) must stay far from the stack
-// limit of a host thread, so the limit is kept modest.
+// Deepest nesting of collections and structures accepted; the outermost container is level 1.
+// Real documents (status documents, request bodies) nest fewer than ten levels. The decoders keep
+// their open containers on the heap, but code that walks a decoded tree recursively (writers,
+// record converters) must stay far from the stack limit of a host thread, so the limit is kept
+// modest. It also ends a host value whose arrays refer back to themselves.
 inline constexpr std::size_t kMaxNestingDepth = 512;
 
 // Most value nodes (scalars and containers, each counted once) that YAML aliases may copy into
@@ -22,9 +36,24 @@ inline constexpr std::size_t kMaxNestingDepth = 512;
 // few megabytes of copies. Documents that reuse anchored defaults stay far below it.
 inline constexpr std::uint64_t kMaxAliasCopiedNodes = 100000;
 
-// Largest element count of one decoded collection; an element beyond it is an error. Equal to the
-// value model's own collection limit (BindingProperty::kMaxElements).
+// Largest element count of one collection; an element beyond it is an error. It is the value
+// model's own collection limit (BindingProperty::kMaxElements is this constant).
 inline constexpr std::size_t kMaxCollectionElements = 268435455;
+
+// Most "empty" elements one write to a collection index may append to reach that index. An index
+// further beyond the end is refused like one beyond kMaxCollectionElements: one short input would
+// otherwise make the tree allocate and fill hundreds of megabytes.
+inline constexpr std::size_t kMaxElementGap = std::size_t{1} << 24;
+
+// Largest collection index a dotted argument key ("tags.3=x") may address. Such an index grows
+// the collection to hold it; real requests address a handful. Larger indices fail with
+// "Index %1 is out of range".
+inline constexpr std::uint32_t kMaxDottedKeyIndex = 65535;
+
+// Most collection elements the dotted keys of one request may add, all keys together. One index
+// is bounded above, but nested keys ("list.65535.65535...") or many keys would multiply that
+// bound; an index whose growth exceeds what is left fails with "Index %1 is out of range" too.
+inline constexpr std::size_t kMaxDottedKeyElements = std::size_t{kMaxDottedKeyIndex} + 1;
 
 // Fewest encoded bytes an element of a binary container needs (a MessagePack nil or fixint is one
 // byte). A declared element count is never trusted for allocation: a decoder reserves at most
@@ -32,6 +61,9 @@ inline constexpr std::size_t kMaxCollectionElements = 268435455;
 // elements allocate nothing in proportion to the declaration. Declared string and byte lengths
 // are checked against the remaining bytes before anything is allocated.
 inline constexpr std::size_t kMinEncodedItemBytes = 1;
+
+static_assert(kMaxDottedKeyIndex < kMaxCollectionElements);
+static_assert(kMaxElementGap < kMaxCollectionElements);
 
 // The number of elements a decoder may reserve for a container that declares `declared` items
 // when `remainingBytes` bytes of input are left.

@@ -1,6 +1,12 @@
 #include "encoding/json_reader.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <rapidjson/memorystream.h>
@@ -14,6 +20,10 @@
 namespace Korvel {
 
 namespace {
+
+bool IsDigitChar(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
 
 constexpr const char* kErrorTemplate = "Error: %s at offset %u.";
 
@@ -43,16 +53,68 @@ constexpr const char* kParseErrorTexts[] = {
     "Unspecific syntax error.",
 };
 
+// Whether a number that converts to no finite, non-zero double lies above the double range
+// rather than below it: whether its first significant digit stands at 10^0 or higher.
+bool BeyondDoubleRange(std::string_view number) {
+    std::size_t at = number.empty() || number[0] != '-' ? 0 : 1;
+    const std::size_t digitsStart = at;
+    while (at < number.size() && IsDigitChar(number[at])) {
+        ++at;
+    }
+    const std::string_view integral = number.substr(digitsStart, at - digitsStart);
+    std::string_view fraction;
+    if (at < number.size() && number[at] == '.') {
+        const std::size_t fractionStart = ++at;
+        while (at < number.size() && IsDigitChar(number[at])) {
+            ++at;
+        }
+        fraction = number.substr(fractionStart, at - fractionStart);
+    }
+    std::int64_t exponent = 0;
+    if (at < number.size() && (number[at] == 'e' || number[at] == 'E')) {
+        ++at;
+        const bool negativeExponent = at < number.size() && number[at] == '-';
+        if (at < number.size() && (number[at] == '-' || number[at] == '+')) {
+            ++at;
+        }
+        for (; at < number.size() && IsDigitChar(number[at]); ++at) {
+            if (exponent < 1000000) {
+                exponent = exponent * 10 + (number[at] - '0');
+            }
+        }
+        exponent = negativeExponent ? -exponent : exponent;
+    }
+    // Power of ten of the first significant digit.
+    std::int64_t leading;
+    const std::size_t firstInteger = integral.find_first_not_of('0');
+    if (firstInteger != std::string_view::npos) {
+        leading = static_cast<std::int64_t>(integral.size() - firstInteger) - 1;
+    } else {
+        const std::size_t firstFraction = fraction.find_first_not_of('0');
+        if (firstFraction == std::string_view::npos) {
+            return false; // zero
+        }
+        leading = -static_cast<std::int64_t>(firstFraction) - 1;
+    }
+    return leading + exponent >= 0;
+}
+
 // Builds the value tree from the reader's events. The target is the value the next scalar
 // writes; the stack holds the open collections and structures, innermost last. Containers on the
 // stack never move: a structure's members are map nodes, and a collection's elements move only
 // when that collection grows, which happens only while it is the innermost open container.
 class TreeHandler {
 public:
-    explicit TreeHandler(BindingProperty& root) : target_(&root) { stack_.reserve(16); }
+    // `position` tells how far the reader has read, for the offset of a refused number.
+    TreeHandler(BindingProperty& root, std::size_t (*position)(const void*), const void* stream)
+        : target_(&root), position_(position), stream_(stream) {
+        stack_.reserve(16);
+    }
 
     // Why the handler stopped the reader, or null.
     const char* Refusal() const noexcept { return refusal_; }
+    // Where the refused input starts, when the handler knows better than the reader.
+    std::optional<std::size_t> RefusalOffset() const noexcept { return refusalOffset_; }
 
     bool Null() { return Next() != nullptr; }
     bool Bool(bool value) {
@@ -74,8 +136,46 @@ public:
     bool Double(double value) {
         return Set([value](BindingProperty& v) { v.SetFloat(value); });
     }
-    // Numbers arrive as text only with a flag the reader is not given.
-    bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+    // Every number arrives as its text (the reader's own conversion to double is off by one unit
+    // in the last place for some texts, and gives infinity or NaN for some that overflow). The
+    // reader has checked the grammar.
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        const char* const end = text + length;
+        const bool negative = length > 0 && text[0] == '-';
+        if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e' || c == 'E'; }) ==
+            end) {
+            // An integer is "signed" with a minus sign and "unsigned" without, when it fits.
+            if (negative) {
+                std::int64_t value = 0;
+                const auto parsed = std::from_chars(text, end, value);
+                if (parsed.ec == std::errc{} && parsed.ptr == end) {
+                    return Int64(value);
+                }
+            } else {
+                std::uint64_t value = 0;
+                const auto parsed = std::from_chars(text, end, value);
+                if (parsed.ec == std::errc{} && parsed.ptr == end) {
+                    return Uint64(value);
+                }
+            }
+        }
+        // The nearest double, rounded correctly.
+        double value = 0.0;
+        const auto parsed = std::from_chars(text, end, value);
+        if (parsed.ec == std::errc::result_out_of_range) {
+            if (BeyondDoubleRange(std::string_view(text, length))) {
+                refusal_ = JsonParseErrorText(rapidjson::kParseErrorNumberTooBig);
+                refusalOffset_ = position_(stream_) - length;
+                return false;
+            }
+            value = negative ? -0.0 : 0.0; // nearer to zero than the smallest double
+        } else if (parsed.ec != std::errc{} || parsed.ptr != end) {
+            refusal_ = JsonParseErrorText(rapidjson::kParseErrorValueInvalid);
+            refusalOffset_ = position_(stream_) - length;
+            return false;
+        }
+        return Double(value);
+    }
     bool String(const char* text, rapidjson::SizeType length, bool) {
         return Set([&](BindingProperty& v) { v.SetString(std::string_view(text, length)); });
     }
@@ -151,18 +251,23 @@ private:
     }
 
     BindingProperty* target_;
+    std::size_t (*position_)(const void*);
+    const void* stream_;
     std::vector<Open_, BindingAllocator<Open_>> stack_;
     const char* refusal_ = nullptr;
+    std::optional<std::size_t> refusalOffset_;
 };
 
 template <typename Stream>
 BindingResult Read(Stream& stream) {
     BindingResult result;
-    TreeHandler handler(result.value);
+    const auto position = [](const void* s) { return static_cast<const Stream*>(s)->Tell(); };
+    TreeHandler handler(result.value, position, &stream);
     JsonAllocator allocator;
     rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader(
         &allocator);
-    const rapidjson::ParseResult parsed = reader.Parse(stream, handler);
+    const rapidjson::ParseResult parsed =
+        reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, handler);
     if (!parsed.IsError()) {
         return result;
     }
@@ -172,8 +277,8 @@ BindingResult Read(Stream& stream) {
     }
     const char* text =
         handler.Refusal() != nullptr ? handler.Refusal() : JsonParseErrorText(parsed.Code());
-    result.SetError(
-        FormatMessage(kErrorTemplate, text, static_cast<std::uint32_t>(parsed.Offset())));
+    const std::size_t offset = handler.RefusalOffset().value_or(parsed.Offset());
+    result.SetError(FormatMessage(kErrorTemplate, text, static_cast<std::uint32_t>(offset)));
     return result;
 }
 

@@ -1,6 +1,9 @@
 #include "remoting/argument_binding.h"
 
+#include <algorithm>
+
 #include "diagnostics/format_message.h"
+#include "encoding/decode_limits.h"
 #include "encoding/json_reader.h"
 #include "encoding/msgpack_decoder.h"
 #include "encoding/yaml_reader.h"
@@ -64,7 +67,7 @@ IndexParse ParseIndex(std::string_view segment, std::uint32_t& index) {
     if (at < segment.size()) {
         return IndexParse::IncorrectFormat;
     }
-    if (overflow || value > 2147483647u || value > kMaxDottedKeyIndex) {
+    if (overflow || value > 2147483647u || value > DecodeLimits::kMaxDottedKeyIndex) {
         return IndexParse::OutOfRange;
     }
     index = static_cast<std::uint32_t>(value);
@@ -76,6 +79,15 @@ IndexParse ParseIndex(std::string_view segment, std::uint32_t& index) {
 // collection indices, others member names.
 bool AssignPath(BindingResult& result, BindingProperty& argument, std::string_view rest,
                 std::string_view value, DottedKeyBudget& budget) {
+    // Each segment opens one level of nesting; a key deeper than the decoders accept would build
+    // a tree that the converters and writers then refuse or walk at length.
+    if (static_cast<std::size_t>(std::count(rest.begin(), rest.end(), '.')) >=
+        DecodeLimits::kMaxNestingDepth) {
+        result.SetError(FormatMessage("Key %1 is nested deeper than %2 levels",
+                                      rest.substr(0, rest.find('.')),
+                                      DecodeLimits::kMaxNestingDepth));
+        return false;
+    }
     BindingProperty* current = &argument;
     while (true) {
         const std::size_t dot = rest.find('.');

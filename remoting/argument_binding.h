@@ -25,23 +25,14 @@
 #include "binding/binding_function_descriptor.h"
 #include "binding/binding_property.h"
 #include "binding/binding_result.h"
+#include "encoding/decode_limits.h"
 #include "remoting/argument_location.h"
 
 namespace Korvel {
 
-// Largest collection index a dotted key may address. Such an index grows the collection to hold
-// it, so one short key could otherwise make the plug-in allocate hundreds of millions of empty
-// elements; real requests address a handful. Larger indices fail with "Index %1 is out of range".
-inline constexpr std::uint32_t kMaxDottedKeyIndex = 65535;
-
-// Most collection elements the dotted keys of one call may add, all keys together. One index is
-// bounded above, but nested keys ("list.65535.65535...") or many keys would multiply that bound;
-// an index whose growth exceeds what is left fails with "Index %1 is out of range" as well.
-inline constexpr std::size_t kMaxDottedKeyElements = std::size_t{kMaxDottedKeyIndex} + 1;
-
 // The elements the dotted keys of one call may still add.
 struct DottedKeyBudget {
-    std::size_t remainingElements = kMaxDottedKeyElements;
+    std::size_t remainingElements = DecodeLimits::kMaxDottedKeyElements;
 };
 
 // Text values by name (header values, path captures, query values). Ordered by name, so that the

@@ -9,6 +9,8 @@ packages=(
   nlohmann-json3-dev libmsgpack-cxx-dev libyaml-cpp-dev
   qemu-user libyaml-dev:i386 libgtest-dev:i386 libgmock-dev:i386
   libcli11-dev libcpp-httplib-dev libcurl4-openssl-dev pkg-config chromium
+  # The fuzz preset (scripts/fuzz.sh): clang 14 with libFuzzer and the sanitizer runtimes.
+  clang-14 libclang-rt-14-dev
   # Windows builds: the mingw-w64 cross compilers, Wine to run the 64-bit
   # test programs, dpkg-dev to unpack libyaml's source package.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 dpkg-dev

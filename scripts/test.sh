@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test suite: 64-bit,
-# 32-bit (under qemu-i386), 64-bit with sanitizers, 64-bit Windows (under
-# Wine) and the 32-bit Windows DLL (built and inspected: this machine cannot
-# run 32-bit Windows code). Exits non-zero on the first failure.
+# 32-bit (under qemu-i386), 64-bit with sanitizers (including one replay of
+# every fuzz target's checked-in corpus), the tests that run threads under
+# ThreadSanitizer, 64-bit Windows (under Wine) and the 32-bit Windows DLL
+# (built and inspected: this machine cannot run 32-bit Windows code). Exits
+# non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +12,7 @@ scripts/setup.sh
 scripts/check-format.sh
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(native x86 asan win64 win32)
+[ ${#presets[@]} -eq 0 ] && presets=(native x86 asan tsan win64 win32)
 
 # The Windows test programs run in a Wine prefix of their own, made for this
 # run and removed with its Wine server when the script ends.

@@ -55,7 +55,8 @@ DataStore DataStore::Parse(const std::string& text, const std::string& origin,
                              std::string(document.type_name()));
     }
     if (Depth(document, kMaxValueDepth + 1) > kMaxValueDepth) {
-        throw DataStoreError("data store " + origin + " is nested deeper than 512 levels");
+        throw DataStoreError("data store " + origin + " is nested deeper than " +
+                             std::to_string(kMaxValueDepth) + " levels");
     }
     DataStore store;
     for (auto& [key, value] : document.items()) {

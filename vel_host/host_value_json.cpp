@@ -120,7 +120,8 @@ HostValue HostValueArena::BuildLevel(const Json& document, std::size_t depth) {
     }
     case Json::value_t::array: {
         if (depth > kMaxValueDepth) {
-            throw std::invalid_argument("the value is nested deeper than 512 levels");
+            throw std::invalid_argument("the value is nested deeper than " +
+                                        std::to_string(kMaxValueDepth) + " levels");
         }
         std::vector<HostValue>& items = collections_.emplace_back();
         items.reserve(document.size());
@@ -134,7 +135,8 @@ HostValue HostValueArena::BuildLevel(const Json& document, std::size_t depth) {
     }
     case Json::value_t::object: {
         if (depth > kMaxValueDepth) {
-            throw std::invalid_argument("the value is nested deeper than 512 levels");
+            throw std::invalid_argument("the value is nested deeper than " +
+                                        std::to_string(kMaxValueDepth) + " levels");
         }
         std::vector<HostValueMember>& members = structures_.emplace_back();
         members.reserve(document.size());

@@ -7,6 +7,7 @@
 // results). Trees the host builds live in a HostValueArena, which owns every array and text of
 // them until the arena goes.
 
+#include "encoding/decode_limits.h"
 #include "plugin/host_value.h"
 
 #include <nlohmann/json.hpp>
@@ -23,7 +24,7 @@ using Json = nlohmann::json;
 
 // Deepest nesting of arrays and objects converted in either direction. Deeper input is refused
 // instead of exhausting the stack.
-inline constexpr std::size_t kMaxValueDepth = 512;
+inline constexpr std::size_t kMaxValueDepth = DecodeLimits::kMaxNestingDepth;
 
 // Owns the storage of HostValue trees built from JSON.
 class HostValueArena {

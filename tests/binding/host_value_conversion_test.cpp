@@ -1,4 +1,5 @@
 #include "binding/host_value_conversion.h"
+#include "encoding/decode_limits.h"
 
 #include <cstdint>
 #include <cstring>
@@ -220,12 +221,12 @@ TEST(FromHostValue, TextsEndAtTheirTerminatorWithinTheStatedLength) {
 TEST(FromHostValue, NestingIsLimitedAndCyclesEnd) {
     HostValueArena arena;
     HostValue value = arena.Signed(7);
-    for (std::size_t i = 0; i < kMaxHostValueDepth; ++i) {
+    for (std::size_t i = 0; i < DecodeLimits::kMaxNestingDepth; ++i) {
         value = arena.Collection({value});
     }
     const BindingProperty deepest = FromHost(value);
     const BindingProperty* at = &deepest;
-    for (std::size_t i = 0; i < kMaxHostValueDepth; ++i) {
+    for (std::size_t i = 0; i < DecodeLimits::kMaxNestingDepth; ++i) {
         ASSERT_EQ(at->Kind(), BindingKind::Collection);
         at = &at->Element(0);
     }

@@ -1,6 +1,7 @@
 #include "binding/binding_value_pool.h"
 
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_page_source.h"
+#include "binding/binding_property.h"
 #include "binding/static_type_id.h"
 #include "platform/virtual_memory.h"
 
@@ -287,6 +289,44 @@ TEST(BindingValuePool, PoolsInternIndependently) {
     EXPECT_EQ(b->FindInterned("shared"), inB);
     EXPECT_EQ(inB->View(), "shared");
     b->ReleaseInterned(inB);
+}
+
+} // namespace
+
+namespace {
+
+TEST(BindingPageSource, ConcurrentTreesOnManyThreadsGiveEveryPageBack) {
+    // Each thread builds and drops trees of its own (their pools take and return pages of the one
+    // page source) and takes pages directly.
+    BindingPageSource& source = BindingPageSource::Instance();
+    const std::size_t pagesBefore = source.PagesInUse();
+    constexpr int kThreads = 4;
+    std::vector<std::future<std::size_t>> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.push_back(std::async(std::launch::async, [t] {
+            std::size_t elements = 0;
+            for (int round = 0; round < 40; ++round) {
+                BindingProperty tree;
+                for (int i = 0; i < 300; ++i) {
+                    BindingProperty& member = tree.Member("m" + std::to_string(i % 50));
+                    member.Append().SetString(std::string(static_cast<std::size_t>(8 + i % 90),
+                                                          static_cast<char>('a' + t)));
+                }
+                elements += tree.Size();
+                void* page = BindingPageSource::Instance().TakePage();
+                EXPECT_NE(page, nullptr);
+                if (page != nullptr) {
+                    std::memset(page, t, BindingPageSource::kPageSize);
+                    BindingPageSource::Instance().ReturnPage(page);
+                }
+            }
+            return elements;
+        }));
+    }
+    for (auto& worker : workers) {
+        EXPECT_EQ(worker.get(), 40u * 50u);
+    }
+    EXPECT_EQ(source.PagesInUse(), pagesBefore);
 }
 
 } // namespace

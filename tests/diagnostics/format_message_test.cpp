@@ -178,6 +178,24 @@ TEST(FormatMessage, OutputIsCappedAt4095Characters) {
     EXPECT_EQ(FormatMessage("%1", std::string_view(longArgument)).size(), 4095u);
 }
 
+TEST(FormatMessage, HugeWidthsAndPrecisionsShowWhatFitsWithoutPrintingGigabytes) {
+    // Each of these used to make printf produce or allocate about a gigabyte.
+    EXPECT_EQ(FormatMessage("%999999999d|", 5), std::string(4095, ' '));
+    EXPECT_EQ(FormatMessage("%-999999999d|", 5), "5" + std::string(4094, ' '));
+    EXPECT_EQ(FormatMessage("%1$.999999999f", 1.5), "1.5" + std::string(4092, '0'));
+    EXPECT_EQ(FormatMessage("%1$.999999999d", 42), std::string(4095, '0'));
+    EXPECT_EQ(FormatMessage("%*d", 2000000000, 7), std::string(4095, ' '));
+    EXPECT_EQ(FormatMessage("%-*d|", INT_MIN, 7), "7" + std::string(4094, ' '));
+    EXPECT_EQ(FormatMessage("%.*s|", 2000000000, "abc"), "abc|");
+    // The exact digits of a double survive: 2^-1074 has 1074 digits after the point.
+    const std::string tiny = FormatMessage("%1$.999999999f", 4.9406564584124654e-324);
+    EXPECT_EQ(tiny.size(), 4095u);
+    EXPECT_EQ(tiny.substr(0, 8), "0.000000");
+    EXPECT_EQ(tiny.substr(1069, 12), "726562500000");
+    // Widths that fit are untouched.
+    EXPECT_EQ(FormatMessage("[%5d|%-4s|%.3f]", 42, "ab", 1.0), "[   42|ab  |1.000]");
+}
+
 TEST(FormatMessage, CoreRoutineTruncatesToItsBuffer) {
     const char* text = "abcdefghij";
     const FormatArgument arguments[] = {{&text, &FormatTypes::kCText}};

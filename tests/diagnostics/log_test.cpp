@@ -512,7 +512,7 @@ TEST_F(LoggerTest, ConcurrentLoggingAndReconfiguration) {
     }
 }
 
-TEST(LogCategories, RegistrationNumbering) {
+TEST(LogCategories, NumberingAndConcurrentRegistration) {
     // Done once in this program: the category table is process-wide.
     EXPECT_EQ(RegisterCategory("NET"), kLogCategoryNet);
     EXPECT_EQ(RegisterCategory("DBG"), kLogCategoryDbg);

@@ -1,6 +1,8 @@
 #include "encoding/json_reader.h"
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -145,6 +147,33 @@ TEST(JsonReader, SyntaxErrorsGiveTextAndOffset) {
     EXPECT_EQ(ErrorOf("// c\n1"), "Error: Invalid value. at offset 0.");
     EXPECT_EQ(ErrorOf("1 2"),
               "Error: The document root must not follow by other values. at offset 2.");
+}
+
+TEST(JsonReader, NumbersReadAsTheNearestDoubleAndOverflowIsRefused) {
+    // Texts the writer produces for doubles read back to the very same double.
+    for (const double value : {2.0555555555555557e+49, 0.1, 1.7976931348623157e308,
+                               4.9406564584124654e-324, 9.9998886718268301e-321, -1.5e-7,
+                               18446744073709551616.0, 2.2250738585072014e-308}) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        const BindingProperty read = ValueOf(text);
+        EXPECT_EQ(read.Kind(), BindingKind::Float) << text;
+        EXPECT_EQ(read.GetFloat(), value) << text;
+    }
+    // Beyond the largest double: refused where the number starts, never infinity.
+    EXPECT_EQ(ErrorOf("2e308"), "Error: Number too big to be stored in double. at offset 0.");
+    EXPECT_EQ(ErrorOf("[1, -770395511161e308]"),
+              "Error: Number too big to be stored in double. at offset 4.");
+    EXPECT_EQ(ErrorOf("{\"a\": 1.797693134862316e308}"),
+              "Error: Number too big to be stored in double. at offset 6.");
+    EXPECT_EQ(ErrorOf("184467440737095516150000000000000000e300"),
+              "Error: Number too big to be stored in double. at offset 0.");
+    // Below the smallest one: zero of the number's sign.
+    const BindingProperty tiny = ValueOf("[1e-400, -0.000001e-330, 0e999999]");
+    EXPECT_EQ(tiny.Element(0).GetFloat(), 0.0);
+    EXPECT_FALSE(std::signbit(tiny.Element(0).GetFloat()));
+    EXPECT_TRUE(std::signbit(tiny.Element(1).GetFloat()));
+    EXPECT_EQ(tiny.Element(2).GetFloat(), 0.0);
 }
 
 TEST(JsonReader, ErrorTextTable) {

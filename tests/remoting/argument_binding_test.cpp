@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "encoding/decode_limits.h"
+
 #include "remoting/content_kind.h"
 
 namespace Korvel {
@@ -219,6 +221,28 @@ TEST_F(ArgumentBindingTest, DottedKeysTogetherGrowABoundedNumberOfElements) {
                             ArgumentLocation::Query, budget));
     EXPECT_FALSE(AssignByKey(rest, arguments_, function_, "shape.d.0", "z", ArgumentLocation::Query,
                              budget));
+}
+
+TEST_F(ArgumentBindingTest, DottedKeysNestNoDeeperThanTheDecoders) {
+    // 512 segments below the argument: 512 levels of containers, the limit of every decoder.
+    std::string key = "shape";
+    for (std::size_t i = 0; i < DecodeLimits::kMaxNestingDepth; ++i) {
+        key += i % 2 == 0 ? ".m" : ".0";
+    }
+    EXPECT_EQ(Query(key, "deep"), "");
+    const BindingProperty* current = &Argument("shape");
+    std::size_t levels = 0;
+    while (current->Kind() == BindingKind::Structure ||
+           current->Kind() == BindingKind::Collection) {
+        current = current->Kind() == BindingKind::Structure ? &current->Member("m")
+                                                            : &current->Element(0);
+        ++levels;
+    }
+    EXPECT_EQ(levels, DecodeLimits::kMaxNestingDepth);
+    EXPECT_EQ(current->GetString(), "deep");
+    // One more is refused before anything is built.
+    EXPECT_EQ(Query("list" + key.substr(5) + ".m", "x"), "Key m is nested deeper than 512 levels");
+    EXPECT_TRUE(Argument("list").IsEmpty());
 }
 
 TEST_F(ArgumentBindingTest, ValueTextsAreSniffedForContainerKinds) {
