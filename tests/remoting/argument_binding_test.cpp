@@ -195,7 +195,7 @@ TEST_F(ArgumentBindingTest, BadIndicesAreRefused) {
 // repeated keys would otherwise multiply the bound of one index.
 TEST_F(ArgumentBindingTest, DottedKeysTogetherGrowABoundedNumberOfElements) {
     std::string nested = "list";
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 100; ++i) {
         nested += ".65535";
     }
     EXPECT_EQ(Query(nested, "x"), "Index 65535 is out of range");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_registry.h"
+#include "encoding/decode_limits.h"
 #include "function_caller.h"
 #include "remoting/function_dispatch.h"
 #include "remoting/remoting_function.h"
@@ -333,19 +334,28 @@ TEST_F(FunctionCallTest, ValueTextsThroughTheEntryPoint) {
         << response.value.dump();
     EXPECT_EQ(received_.calls, 3);
 
-    // A dotted key of a hundred thousand segments builds a deep value without harm.
+    // A dotted key builds a deep value down to the shared nesting limit; one of a hundred
+    // thousand segments is refused before anything is built, and the function is not called.
     std::string deep = "/items/x?extra";
-    for (int i = 0; i < 100000; ++i) {
+    for (std::size_t i = 0; i < DecodeLimits::kMaxNestingDepth; ++i) {
         deep += ".a";
     }
     request.path = deep + "=bottom";
     response = Call(request);
     ASSERT_EQ(received_.calls, 4) << response.value.dump();
     const BindingProperty* value = &received_.extra;
-    for (int i = 0; i < 100000 && value->Kind() == BindingKind::Structure; ++i) {
+    for (std::size_t i = 0;
+         i < DecodeLimits::kMaxNestingDepth && value->Kind() == BindingKind::Structure; ++i) {
         value = &value->Member("a");
     }
     EXPECT_EQ(value->GetString(), "bottom");
+    for (int i = 0; i < 100000; ++i) {
+        deep += ".a";
+    }
+    request.path = deep + "=bottom";
+    response = Call(request);
+    EXPECT_EQ(received_.calls, 4);
+    EXPECT_EQ(response.value, "Key a is nested deeper than 512 levels");
     received_.extra.Clear();
 }
 
