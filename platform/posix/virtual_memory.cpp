@@ -72,6 +72,16 @@ void ReleaseRegion(void* region, std::size_t size) {
     }
 }
 
+void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count) {
+    if (first == nullptr || count == 0) {
+        return;
+    }
+    // One unmapping may span several mappings.
+    if (munmap(first, RoundUp(size, PageSize()) * count) == 0) {
+        liveRegions.fetch_sub(count, std::memory_order_relaxed);
+    }
+}
+
 std::size_t LiveRegionCount() {
     return liveRegions.load(std::memory_order_relaxed);
 }
