@@ -128,45 +128,6 @@ struct BindingPropertyAccess {
         from.kind_ = BindingKind::Empty;
     }
 
-    // ---- prefetching for walks ----
-    // The blocks of a tree lie wherever the pool and the heap put them, so a walk over a large
-    // tree is one cache miss after another unless the processor is told ahead what comes next.
-    // These hints change nothing but timing.
-
-    // What a walk reads first of a value: the text of a string, the block of a container.
-    static void Prefetch(const BindingProperty& value) noexcept {
-        switch (value.kind_) {
-        case BindingKind::String:
-            __builtin_prefetch(value.payload_.string);
-            break;
-        case BindingKind::Collection:
-            __builtin_prefetch(value.payload_.collection);
-            break;
-        case BindingKind::Structure:
-            __builtin_prefetch(value.payload_.structure);
-            break;
-        default:
-            break;
-        }
-    }
-
-    // The member names of a structure and what its members' walks read first.
-    static void PrefetchMembers(const BindingStructureBlock& block) noexcept {
-        for (std::uint32_t i = 0; i < block.size; ++i) {
-            __builtin_prefetch(block.entries[i].name);
-            Prefetch(block.entries[i].value);
-        }
-    }
-
-    // The array behind a container whose block has been fetched already.
-    static void PrefetchArray(const BindingProperty& value) noexcept {
-        if (value.kind_ == BindingKind::Structure) {
-            __builtin_prefetch(value.payload_.structure->entries);
-        } else if (value.kind_ == BindingKind::Collection) {
-            __builtin_prefetch(value.payload_.collection->elements);
-        }
-    }
-
     // ---- structures ----
 
     // The first entry of the small form whose name is not below `name`.
@@ -1134,7 +1095,6 @@ void BindingProperty::Accept(BindingVisitor& visitor) const {
             break;
         case BindingKind::Structure: {
             const BindingMemberRange<true> members = value.Members();
-            BindingPropertyAccess::PrefetchMembers(*value.payload_.structure);
             visitor.StartObject(members.size());
             stack.push_back({&value, 0, members.begin(), members.end(), false});
             break;
@@ -1158,14 +1118,7 @@ void BindingProperty::Accept(BindingVisitor& visitor) const {
             if (frame.index < block.size) {
                 frame.inChild = true;
                 const std::size_t index = frame.index;
-                // Two elements ahead: the block; one ahead: the array behind the block fetched
-                // in the step before.
-                if (index + 2 < block.size) {
-                    BindingPropertyAccess::Prefetch(block.elements[index + 2]);
-                }
-                if (index + 1 < block.size) {
-                    BindingPropertyAccess::PrefetchArray(block.elements[index + 1]);
-                }
+
                 visitor.BeginElement(index);
                 enter(block.elements[index]); // may push: `frame` is not used afterwards
             } else {
