@@ -129,8 +129,8 @@ private:
     Bin bins_[kBinCount];
     std::uint32_t formattedBins_ = 0; // bit i: bin i's inline page has been formatted
     std::size_t pagesHeld_ = 0;
-    // Intern table: open addressing with linear probing; a slot keeps the entry's hash beside
-    // the pointer, so probing compares hashes without touching the entries.
+    // Intern table: open addressing with linear probing; a slot keeps a hash of the entry's text
+    // beside the pointer, so probing compares hashes without touching the entries.
     InternSlot* internSlots_ = nullptr;
     std::size_t internSlotCount_ = 0; // a power of two
     unsigned internShift_ = 32;       // 32 - log2(internSlotCount_)
