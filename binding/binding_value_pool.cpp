@@ -143,7 +143,7 @@ std::uint32_t SlotHash(std::string_view text) noexcept {
 
 } // namespace
 
-constinit const BindingSharedEmptyString kBindingSharedEmptyString = {{kBindingHashBasis, 0, 0},
+constinit const BindingSharedEmptyString kBindingSharedEmptyString = {{kBindingHashBasis, 0, 0, 0},
                                                                       {}};
 
 BindingValuePool* BindingValuePool::Create() {
@@ -415,6 +415,7 @@ const BindingInternedString* BindingValuePool::InternWhole(std::string_view text
     auto* entry =
         static_cast<BindingInternedString*>(AllocateBlock(InternedBlockSize(text.size())));
     entry->hash = BindingHashBytes(text);
+    entry->slotHash = hash;
     entry->references = 1;
     entry->length = static_cast<std::uint32_t>(text.size());
     auto* copy = reinterpret_cast<char*>(entry + 1);
@@ -470,7 +471,7 @@ void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexce
         return;
     }
     const std::size_t mask = internSlotCount_ - 1;
-    std::size_t hole = HomeSlot(SlotHash(entry->View()));
+    std::size_t hole = HomeSlot(entry->slotHash);
     while (internSlots_[hole].entry != nullptr && internSlots_[hole].entry != entry) {
         hole = (hole + 1) & mask;
     }

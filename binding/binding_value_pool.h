@@ -17,6 +17,7 @@ class BindingProperty;
 // NUL-terminated; `length` excludes the terminator.
 struct BindingInternedString {
     std::uint32_t hash;       // binding hash of the text
+    std::uint32_t slotHash;   // hash that places the entry in the pool's intern table
     std::uint32_t references; // 0 only for the shared empty string, which belongs to no pool
     std::uint32_t length;
 
