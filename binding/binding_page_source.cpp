@@ -1,5 +1,7 @@
 #include "binding/binding_page_source.h"
 
+#include <algorithm>
+#include <functional>
 #include <new>
 
 #include "platform/virtual_memory.h"
@@ -76,32 +78,66 @@ void* BindingPageSource::TakePage() {
     return page;
 }
 
+void* BindingPageSource::ReturnPageLocked(void* page) noexcept {
+    const auto base = reinterpret_cast<std::uintptr_t>(page) & ~(std::uintptr_t{kChunkSize} - 1);
+    auto found = chunks_.find(base);
+    if (found == chunks_.end()) {
+        return nullptr; // not one of ours; ignoring it is safer than corrupting a chunk
+    }
+    Chunk& chunk = found->second;
+    if (chunk.freeCount == kPagesPerChunk) {
+        return nullptr; // every page of the chunk is free already: a double return
+    }
+    chunk.freePages[chunk.freeCount++] = page;
+    --pagesInUse_;
+    ListChunk(chunk);
+    if (chunk.freeCount != kPagesPerChunk) {
+        return nullptr;
+    }
+    UnlistChunk(chunk);
+    void* region = chunk.base;
+    chunks_.erase(found);
+    if (chunks_.empty()) {
+        // Without chunks the table gives its buckets back too: the source never dies, and a
+        // library unloaded in this state must leave nothing behind in the process's heap.
+        decltype(chunks_)().swap(chunks_);
+    }
+    return region;
+}
+
 void BindingPageSource::ReturnPage(void* page) noexcept {
     if (page == nullptr) {
         return;
     }
     std::lock_guard lock(mutex_);
-    const auto base = reinterpret_cast<std::uintptr_t>(page) & ~(std::uintptr_t{kChunkSize} - 1);
-    auto found = chunks_.find(base);
-    if (found == chunks_.end()) {
-        return; // not one of ours; ignoring it is safer than corrupting a chunk
+    if (void* region = ReturnPageLocked(page)) {
+        Platform::ReleaseRegion(region, kChunkSize);
     }
-    Chunk& chunk = found->second;
-    if (chunk.freeCount == kPagesPerChunk) {
-        return; // every page of the chunk is free already: a double return
+}
+
+void* BindingPageSource::ReturnPageKeepingRegion(void* page) noexcept {
+    if (page == nullptr) {
+        return nullptr;
     }
-    chunk.freePages[chunk.freeCount++] = page;
-    --pagesInUse_;
-    ListChunk(chunk);
-    if (chunk.freeCount == kPagesPerChunk) {
-        UnlistChunk(chunk);
-        Platform::ReleaseRegion(chunk.base, kChunkSize);
-        chunks_.erase(found);
-        if (chunks_.empty()) {
-            // Without chunks the table gives its buckets back too: the source never dies, and
-            // a library unloaded in this state must leave nothing behind in the process's heap.
-            decltype(chunks_)().swap(chunks_);
+    std::lock_guard lock(mutex_);
+    return ReturnPageLocked(page);
+}
+
+void BindingPageSource::ReleaseRegions(void** regions, std::size_t count) noexcept {
+    // Descending address order (the order in which the system tends to place new regions), so
+    // that runs of adjacent regions become neighbours.
+    std::sort(regions, regions + count, std::greater<>());
+    std::size_t run = 0;
+    while (run < count) {
+        std::size_t length = 1;
+        while (run + length < count &&
+               static_cast<unsigned char*>(regions[run + length]) + length * kChunkSize ==
+                   static_cast<unsigned char*>(regions[run])) {
+            ++length;
         }
+        // regions[run + length - 1] is the lowest of the run.
+        Platform::ReleaseAdjacentRegions(regions[run + length - 1], kChunkSize, length);
+        run += length;
     }
 }
 

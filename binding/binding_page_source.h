@@ -25,6 +25,15 @@ public:
     void* TakePage();
     // Gives a page obtained from TakePage back.
     void ReturnPage(void* page) noexcept;
+    // Gives a page back like ReturnPage, but when it was the last page in use of its chunk the
+    // chunk's region is not released: the source forgets the chunk and returns the region's
+    // base, which the caller must hand to ReleaseRegions. Null otherwise. Lets a caller that
+    // returns many pages at once release the emptied regions together.
+    void* ReturnPageKeepingRegion(void* page) noexcept;
+    // Releases regions obtained from ReturnPageKeepingRegion (the array is reordered). Regions
+    // that lie back to back go to the system in one call: every release costs the system a
+    // flush of the address translations, whatever its size.
+    static void ReleaseRegions(void** regions, std::size_t count) noexcept;
 
     // Pages handed out and not yet returned, and chunks currently reserved.
     std::size_t PagesInUse() const;
@@ -46,6 +55,9 @@ private:
     BindingPageSource() = default;
     void ListChunk(Chunk& chunk) noexcept;
     void UnlistChunk(Chunk& chunk) noexcept;
+    // Returns the page; the base of its chunk's region when the chunk is now wholly free and has
+    // been forgotten (its region still reserved), otherwise null. Called under the mutex.
+    void* ReturnPageLocked(void* page) noexcept;
 
     mutable std::mutex mutex_;
     // Chunk records by base address. Chunks are 64 KiB aligned, so a page's chunk is found by

@@ -25,6 +25,16 @@ static_assert(BindingProperty::kMaxElements == DecodeLimits::kMaxCollectionEleme
               "the collection limit is the one the decoders enforce");
 
 std::string_view UpToZero(std::string_view text) noexcept {
+    // Most texts are short (member names above all): a loop costs less than the library call.
+    constexpr std::size_t kShortText = 32;
+    if (text.size() <= kShortText) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\0') {
+                return text.substr(0, i);
+            }
+        }
+        return text;
+    }
     const auto zero = text.find('\0');
     return zero == std::string_view::npos ? text : text.substr(0, zero);
 }
@@ -74,6 +84,7 @@ struct BindingPropertyAccess {
 
     static void ReleaseTree(BindingProperty& root) noexcept {
         BindingValuePool* pool = root.pool_;
+        pool->BeginRelease();
         void* head = nullptr;
         Detach(root, head);
         while (head != nullptr) {
@@ -106,6 +117,7 @@ struct BindingPropertyAccess {
                 pool->FreeBlock(block, sizeof(BindingStructureBlock));
             }
         }
+        pool->EndRelease();
     }
 
     // Moves the content of one value of a tree to another value of the same tree.
@@ -194,7 +206,7 @@ struct BindingPropertyAccess {
 
     static BindingProperty& InsertIntoMap(BindingMemberMap& map, BindingValuePool& pool,
                                           BindingMemberMap::iterator hint, std::string_view name) {
-        const BindingInternedString* key = pool.Intern(name);
+        const BindingInternedString* key = pool.InternWhole(name);
         try {
             const auto at =
                 map.emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key),
@@ -218,7 +230,7 @@ struct BindingPropertyAccess {
             }
             if (block.size < BindingStructureBlock::kSmallLimit) {
                 const std::size_t index = static_cast<std::size_t>(at - block.entries);
-                const BindingInternedString* key = pool.Intern(name);
+                const BindingInternedString* key = pool.InternWhole(name);
                 if (block.size == block.capacity) {
                     std::size_t capacity =
                         block.capacity == 0 ? 4 : std::size_t{block.capacity} * 2;
@@ -326,7 +338,7 @@ struct BindingPropertyAccess {
                 pool.Retain(to[slot]);
                 return to[slot];
             }
-            const BindingInternedString* copy = pool.Intern(source->View());
+            const BindingInternedString* copy = pool.InternWhole(source->View());
             from[slot] = source;
             to[slot] = copy;
             return copy;
@@ -360,7 +372,7 @@ struct BindingPropertyAccess {
                 } else if (cache != nullptr) {
                     text = cache->Get(pool, text);
                 } else {
-                    text = pool.Intern(text->View());
+                    text = pool.InternWhole(text->View());
                 }
             }
             target.SetInterned(text);
@@ -622,7 +634,7 @@ void BindingProperty::SetString(std::string_view text) {
         return;
     }
     // Intern before releasing: the text may be this value's own.
-    SetInterned(EnsurePool().Intern(text));
+    SetInterned(EnsurePool().InternWhole(text));
 }
 
 void BindingProperty::SetBlob(std::span<const std::uint8_t> bytes) {
@@ -1106,6 +1118,7 @@ void BindingProperty::Accept(BindingVisitor& visitor) const {
             if (frame.index < block.size) {
                 frame.inChild = true;
                 const std::size_t index = frame.index;
+
                 visitor.BeginElement(index);
                 enter(block.elements[index]); // may push: `frame` is not used afterwards
             } else {

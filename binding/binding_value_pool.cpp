@@ -80,6 +80,13 @@ struct BindingValuePool::PageHeader {
 
 static_assert(sizeof(std::uint64_t) * 2 == BindingValuePool::kPageHeaderSize);
 
+// A slot of the intern table. Its hash is the slot hash of the entry's text (see SlotHash), not
+// the binding hash the entry carries.
+struct BindingValuePool::InternSlot {
+    std::uint32_t hash;
+    BindingInternedString* entry; // null: a free slot
+};
+
 namespace {
 
 std::size_t RoundToGranularity(std::size_t size) noexcept {
@@ -107,10 +114,37 @@ std::size_t InternedBlockSize(std::size_t length) noexcept {
     return (raw + align - 1) & ~(align - 1);
 }
 
+// The hash that places texts in the intern table. It reads eight bytes at a time and so costs a
+// fraction of the binding hash, which goes byte by byte; that one is computed only when a new
+// entry is made, and lookups of texts already present (most of them) never need it.
+std::uint32_t SlotHash(std::string_view text) noexcept {
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    std::uint64_t hash = (text.size() + 1) * kMultiplier;
+    const char* at = text.data();
+    std::size_t left = text.size();
+    while (left >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        hash = (hash ^ word) * kMultiplier;
+        hash ^= hash >> 29;
+        at += 8;
+        left -= 8;
+    }
+    if (left > 0) {
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < left; ++i) {
+            word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[i])) << (8 * i);
+        }
+        hash = (hash ^ word) * kMultiplier;
+        hash ^= hash >> 29;
+    }
+    return static_cast<std::uint32_t>(hash >> 32);
+}
+
 } // namespace
 
-constinit const BindingSharedEmptyString kBindingSharedEmptyString = {
-    {nullptr, kBindingHashBasis, 0, 0}, {}};
+constinit const BindingSharedEmptyString kBindingSharedEmptyString = {{kBindingHashBasis, 0, 0, 0},
+                                                                      {}};
 
 BindingValuePool* BindingValuePool::Create() {
     void* memory = Allocate(sizeof(BindingValuePool));
@@ -140,6 +174,9 @@ BindingValuePool::~BindingValuePool() {
         FreeBlock(discard_, sizeof(BindingProperty));
         discard_ = nullptr;
     }
+    if (pendingCount_ != 0) {
+        ReleasePendingRegions();
+    }
     // Every value of the tree has been released, so every 4096-byte page has gone back already.
     // Pages still linked (only possible if a value was never released) are returned here, so the
     // chunk can still be given back.
@@ -155,20 +192,16 @@ BindingValuePool::~BindingValuePool() {
         }
         bin.firstPage = nullptr;
     }
-    if (internBuckets_ != nullptr) {
+    if (internSlots_ != nullptr) {
         // Entries still present belong to values that were never released; free their blocks'
         // large copies (pool blocks go with the pages).
-        for (std::size_t b = 0; b < internBucketCount_; ++b) {
-            BindingInternedString* entry = internBuckets_[b];
-            while (entry != nullptr) {
-                BindingInternedString* next = entry->next;
-                if (InternedBlockSize(entry->length) > kMaxBlockSize) {
-                    Free(entry);
-                }
-                entry = next;
+        for (std::size_t i = 0; i < internSlotCount_; ++i) {
+            BindingInternedString* entry = internSlots_[i].entry;
+            if (entry != nullptr && InternedBlockSize(entry->length) > kMaxBlockSize) {
+                Free(entry);
             }
         }
-        Free(internBuckets_);
+        Free(internSlots_);
     }
 }
 
@@ -276,7 +309,33 @@ void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
             next->SetPrevious(previous, bin);
         }
         --pagesHeld_;
+        ReturnPage(page);
+    }
+}
+
+void BindingValuePool::ReturnPage(void* page) noexcept {
+    if (releaseDepth_ == 0) {
         BindingPageSource::Instance().ReturnPage(page);
+        return;
+    }
+    void* region = BindingPageSource::Instance().ReturnPageKeepingRegion(page);
+    if (region == nullptr) {
+        return;
+    }
+    if (pendingCount_ == kPendingRegions) {
+        ReleasePendingRegions();
+    }
+    pendingRegions_[pendingCount_++] = region;
+}
+
+void BindingValuePool::ReleasePendingRegions() noexcept {
+    BindingPageSource::ReleaseRegions(pendingRegions_, pendingCount_);
+    pendingCount_ = 0;
+}
+
+void BindingValuePool::EndRelease() noexcept {
+    if (--releaseDepth_ == 0 && pendingCount_ != 0) {
+        ReleasePendingRegions();
     }
 }
 
@@ -308,89 +367,128 @@ const void* BindingValuePool::FirstPage(std::size_t size) const noexcept {
     return bins_[index].firstPage;
 }
 
+std::size_t BindingValuePool::HomeSlot(std::uint32_t hash) const noexcept {
+    // The slot hash is the high half of a multiplication, well mixed in its top bits.
+    return static_cast<std::size_t>(hash >> internShift_);
+}
+
+BindingValuePool::InternSlot* BindingValuePool::FindSlot(std::string_view text,
+                                                         std::uint32_t hash) const noexcept {
+    const std::size_t mask = internSlotCount_ - 1;
+    for (std::size_t i = HomeSlot(hash);; i = (i + 1) & mask) {
+        InternSlot& slot = internSlots_[i];
+        if (slot.entry == nullptr) {
+            return nullptr;
+        }
+        if (slot.hash == hash && slot.entry->length == text.size() &&
+            std::memcmp(slot.entry->Text(), text.data(), text.size()) == 0) {
+            return &slot;
+        }
+    }
+}
+
 const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
-    text = text.substr(0, text.find('\0'));
+    return InternWhole(text.substr(0, text.find('\0')));
+}
+
+const BindingInternedString* BindingValuePool::InternWhole(std::string_view text) {
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }
-    const std::uint32_t hash = BindingHashBytes(text);
-    if (internBuckets_ != nullptr) {
-        for (BindingInternedString* entry = internBuckets_[hash & (internBucketCount_ - 1)];
-             entry != nullptr; entry = entry->next) {
-            if (entry->hash == hash && entry->length == text.size() &&
-                std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
-                ++entry->references;
-                return entry;
-            }
+    const std::uint32_t hash = SlotHash(text);
+    if (internSlots_ != nullptr) {
+        if (InternSlot* slot = FindSlot(text, hash)) {
+            ++slot->entry->references;
+            return slot->entry;
         }
-    } else {
-        auto* buckets = static_cast<BindingInternedString**>(
-            Allocate(kInitialInternBuckets * sizeof(BindingInternedString*)));
-        if (buckets == nullptr) {
-            throw std::bad_alloc();
-        }
-        std::memset(buckets, 0, kInitialInternBuckets * sizeof(BindingInternedString*));
-        internBuckets_ = buckets;
-        internBucketCount_ = kInitialInternBuckets;
+    }
+    // The table keeps at most three quarters of its slots in use, so probes stay short and
+    // always end at a free slot.
+    if (4 * (internCount_ + 1) > 3 * internSlotCount_ &&
+        !GrowInternTable(internSlots_ == nullptr ? kInitialInternBuckets : 2 * internSlotCount_) &&
+        internCount_ + 2 > internSlotCount_) {
+        throw std::bad_alloc(); // a table without a free slot would be searched forever
     }
     if (text.size() > 0xFFFFFFF0u) {
         throw std::bad_alloc();
     }
     auto* entry =
         static_cast<BindingInternedString*>(AllocateBlock(InternedBlockSize(text.size())));
-    entry->hash = hash;
+    entry->hash = BindingHashBytes(text);
+    entry->slotHash = hash;
     entry->references = 1;
     entry->length = static_cast<std::uint32_t>(text.size());
     auto* copy = reinterpret_cast<char*>(entry + 1);
     std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
-    BindingInternedString*& head = internBuckets_[hash & (internBucketCount_ - 1)];
-    entry->next = head;
-    head = entry;
-    ++internCount_;
-    if (internCount_ > internBucketCount_) {
-        GrowInternTable();
+    const std::size_t mask = internSlotCount_ - 1;
+    std::size_t i = HomeSlot(hash);
+    while (internSlots_[i].entry != nullptr) {
+        i = (i + 1) & mask;
     }
+    internSlots_[i] = {hash, entry};
+    ++internCount_;
     return entry;
 }
 
-void BindingValuePool::GrowInternTable() noexcept {
-    const std::size_t count = internBucketCount_ * 2;
-    auto* buckets =
-        static_cast<BindingInternedString**>(Allocate(count * sizeof(BindingInternedString*)));
-    if (buckets == nullptr) {
-        return; // keep the denser table; lookups stay correct
+bool BindingValuePool::GrowInternTable(std::size_t count) noexcept {
+    auto* slots = static_cast<InternSlot*>(Allocate(count * sizeof(InternSlot)));
+    if (slots == nullptr) {
+        return false; // keep the denser table; lookups stay correct
     }
-    std::memset(buckets, 0, count * sizeof(BindingInternedString*));
-    for (std::size_t b = 0; b < internBucketCount_; ++b) {
-        BindingInternedString* entry = internBuckets_[b];
-        while (entry != nullptr) {
-            BindingInternedString* next = entry->next;
-            BindingInternedString*& head = buckets[entry->hash & (count - 1)];
-            entry->next = head;
-            head = entry;
-            entry = next;
+    for (std::size_t i = 0; i < count; ++i) {
+        slots[i] = {0, nullptr};
+    }
+    InternSlot* old = internSlots_;
+    const std::size_t oldCount = internSlotCount_;
+    unsigned shift = 32;
+    for (std::size_t n = count; n > 1; n >>= 1) {
+        --shift;
+    }
+    internSlots_ = slots;
+    internSlotCount_ = count;
+    internShift_ = shift;
+    const std::size_t mask = count - 1;
+    for (std::size_t j = 0; j < oldCount; ++j) {
+        if (old[j].entry != nullptr) {
+            std::size_t i = HomeSlot(old[j].hash);
+            while (slots[i].entry != nullptr) {
+                i = (i + 1) & mask;
+            }
+            slots[i] = old[j];
         }
     }
-    Free(internBuckets_);
-    internBuckets_ = buckets;
-    internBucketCount_ = count;
+    Free(old);
+    return true;
 }
 
 void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexcept {
-    if (text == nullptr || text == &BindingInternedString::Empty() || internBuckets_ == nullptr) {
+    if (text == nullptr || text == &BindingInternedString::Empty() || internSlots_ == nullptr) {
         return;
     }
     auto* entry = const_cast<BindingInternedString*>(text);
     if (--entry->references != 0) {
         return;
     }
-    BindingInternedString** link = &internBuckets_[entry->hash & (internBucketCount_ - 1)];
-    while (*link != nullptr && *link != entry) {
-        link = &(*link)->next;
+    const std::size_t mask = internSlotCount_ - 1;
+    std::size_t hole = HomeSlot(entry->slotHash);
+    while (internSlots_[hole].entry != nullptr && internSlots_[hole].entry != entry) {
+        hole = (hole + 1) & mask;
     }
-    if (*link == entry) {
-        *link = entry->next;
+    if (internSlots_[hole].entry == entry) {
+        // Backward-shift deletion: later entries of the probe run whose home slot does not lie
+        // between the hole and themselves move into the hole, so no run is broken.
+        for (std::size_t next = (hole + 1) & mask; internSlots_[next].entry != nullptr;
+             next = (next + 1) & mask) {
+            const std::size_t home = HomeSlot(internSlots_[next].hash);
+            const bool homeInBetween =
+                hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+            if (!homeInBetween) {
+                internSlots_[hole] = internSlots_[next];
+                hole = next;
+            }
+        }
+        internSlots_[hole] = {0, nullptr};
         --internCount_;
     }
     FreeBlock(entry, InternedBlockSize(entry->length));
@@ -401,18 +499,11 @@ const BindingInternedString* BindingValuePool::FindInterned(std::string_view tex
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }
-    if (internBuckets_ == nullptr) {
+    if (internSlots_ == nullptr) {
         return nullptr;
     }
-    const std::uint32_t hash = BindingHashBytes(text);
-    for (const BindingInternedString* entry = internBuckets_[hash & (internBucketCount_ - 1)];
-         entry != nullptr; entry = entry->next) {
-        if (entry->hash == hash && entry->length == text.size() &&
-            std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
-            return entry;
-        }
-    }
-    return nullptr;
+    const InternSlot* slot = FindSlot(text, SlotHash(text));
+    return slot != nullptr ? slot->entry : nullptr;
 }
 
 void BindingValuePool::Retain(const BindingInternedString* text) noexcept {

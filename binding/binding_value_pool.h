@@ -16,9 +16,9 @@ class BindingProperty;
 // An interned string of a pool. The text follows the header in the same block and is
 // NUL-terminated; `length` excludes the terminator.
 struct BindingInternedString {
-    BindingInternedString* next; // chain of the intern table's bucket
-    std::uint32_t hash;          // binding hash of the text
-    std::uint32_t references;    // 0 only for the shared empty string, which belongs to no pool
+    std::uint32_t hash;       // binding hash of the text
+    std::uint32_t slotHash;   // hash that places the entry in the pool's intern table
+    std::uint32_t references; // 0 only for the shared empty string, which belongs to no pool
     std::uint32_t length;
 
     const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
@@ -65,8 +65,11 @@ public:
     void FreeBlock(void* block, std::size_t size) noexcept;
 
     // The pool's copy of `text` with its reference count raised (inserted with count 1 when new).
-    // The empty text gives the shared empty string, which is not counted.
+    // The text ends at its first zero byte. The empty text gives the shared empty string, which
+    // is not counted.
     const BindingInternedString* Intern(std::string_view text);
+    // The same for a text known to hold no zero byte (the caller has cut it already).
+    const BindingInternedString* InternWhole(std::string_view text);
     // Lowers the count of an interned string of this pool; at zero the entry is removed.
     // The shared empty string is ignored.
     void ReleaseInterned(const BindingInternedString* text) noexcept;
@@ -75,7 +78,8 @@ public:
     // The entry for `text`, or null.
     const BindingInternedString* FindInterned(std::string_view text) const noexcept;
     std::size_t InternedCount() const noexcept { return internCount_; }
-    std::size_t InternBucketCount() const noexcept { return internBucketCount_; }
+    // Slots of the intern table (0 before the first string); always more than InternedCount.
+    std::size_t InternBucketCount() const noexcept { return internSlotCount_; }
 
     // Where a block lies: its page (the bin's inline page or a 4096-byte page), the page size and
     // the block's index within the page. For diagnostics and tests.
@@ -89,6 +93,13 @@ public:
     const void* FirstPage(std::size_t size) const noexcept;
     // Number of 4096-byte pages this pool currently holds.
     std::size_t PagesHeld() const noexcept { return pagesHeld_; }
+
+    // While at least one release scope is open, the regions of chunks that FreeBlock empties
+    // are collected and go back to the system together when the outermost scope closes (or when
+    // the collection is full), which costs far less than one release per chunk. Releasing a large
+    // subtree opens one.
+    void BeginRelease() noexcept { ++releaseDepth_; }
+    void EndRelease() noexcept;
 
     // A scratch value of this pool that absorbs writes which the tree refuses (an element index
     // beyond the collection limit). It is emptied every time it is handed out.
@@ -104,7 +115,12 @@ private:
     Bin& BinFor(std::size_t roundedSize) noexcept;
     void FormatPage(unsigned char* page, std::size_t pageSize, std::size_t blockSize,
                     bool isInline) noexcept;
-    void GrowInternTable() noexcept;
+    struct InternSlot;
+    std::size_t HomeSlot(std::uint32_t hash) const noexcept;
+    InternSlot* FindSlot(std::string_view text, std::uint32_t hash) const noexcept;
+    bool GrowInternTable(std::size_t count) noexcept;
+    void ReturnPage(void* page) noexcept;
+    void ReleasePendingRegions() noexcept;
 
     struct alignas(16) Bin {
         unsigned char inlinePage[kInlinePageSize];
@@ -114,10 +130,17 @@ private:
     Bin bins_[kBinCount];
     std::uint32_t formattedBins_ = 0; // bit i: bin i's inline page has been formatted
     std::size_t pagesHeld_ = 0;
-    BindingInternedString** internBuckets_ = nullptr;
-    std::size_t internBucketCount_ = 0;
+    // Intern table: open addressing with linear probing; a slot keeps a hash of the entry's text
+    // beside the pointer, so probing compares hashes without touching the entries.
+    InternSlot* internSlots_ = nullptr;
+    std::size_t internSlotCount_ = 0; // a power of two
+    unsigned internShift_ = 32;       // 32 - log2(internSlotCount_)
     std::size_t internCount_ = 0;
     BindingProperty* discard_ = nullptr;
+    static constexpr std::size_t kPendingRegions = 32;
+    std::uint32_t releaseDepth_ = 0;
+    std::uint32_t pendingCount_ = 0;
+    void* pendingRegions_[kPendingRegions];
 };
 
 } // namespace Korvel

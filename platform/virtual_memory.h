@@ -15,6 +15,11 @@ void* ReserveRegion(std::size_t size);
 // be the size it was reserved with. A null region is ignored.
 void ReleaseRegion(void* region, std::size_t size);
 
+// Gives `count` regions of `size` bytes each back, which were reserved separately and lie back to
+// back from `first` upwards. Where the system allows it this is one call (and one flush of the
+// address translations) instead of `count`.
+void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count);
+
 // Number of regions reserved and not yet released, process-wide.
 std::size_t LiveRegionCount();
 

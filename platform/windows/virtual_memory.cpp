@@ -36,6 +36,17 @@ void ReleaseRegion(void* region, std::size_t size) {
     }
 }
 
+void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count) {
+    if (first == nullptr) {
+        return;
+    }
+    // Every reservation is released on its own.
+    auto* region = static_cast<unsigned char*>(first);
+    for (std::size_t i = 0; i < count; ++i) {
+        ReleaseRegion(region + i * size, size);
+    }
+}
+
 std::size_t LiveRegionCount() {
     return liveRegions.load(std::memory_order_relaxed);
 }

@@ -291,6 +291,80 @@ TEST(BindingValuePool, PoolsInternIndependently) {
     b->ReleaseInterned(inB);
 }
 
+TEST(BindingValuePool, InternTableKeepsLookupsRightThroughReleasesInAnyOrder) {
+    PoolHandle pool = NewPool();
+    // Similar texts, some held twice; released in a scrambled order, so that entries leave from
+    // the middle of probe runs and the runs behind them must stay reachable.
+    std::vector<std::string> texts;
+    std::vector<const BindingInternedString*> held;
+    for (int i = 0; i < 2000; ++i) {
+        texts.push_back("k" + std::to_string(i));
+        held.push_back(pool->Intern(texts.back()));
+        if (i % 3 == 0) {
+            held.push_back(pool->Intern(texts.back()));
+        }
+    }
+    EXPECT_EQ(pool->InternedCount(), 2000u);
+    std::vector<int> remaining(2000, 1);
+    for (int i = 0; i < 2000; i += 3) {
+        remaining[static_cast<std::size_t>(i)] = 2;
+    }
+    std::size_t step = 0;
+    for (std::size_t k = 0; k < held.size(); ++k) {
+        const std::size_t at = (k * 7919) % held.size(); // 7919 is prime, the walk visits all
+        const BindingInternedString* entry = held[at];
+        const int index = std::stoi(std::string(entry->View().substr(1)));
+        pool->ReleaseInterned(entry);
+        --remaining[static_cast<std::size_t>(index)];
+        if (++step % 250 == 0) {
+            for (std::size_t t = 0; t < texts.size(); ++t) {
+                const BindingInternedString* found = pool->FindInterned(texts[t]);
+                if (remaining[t] > 0) {
+                    ASSERT_NE(found, nullptr) << texts[t];
+                    EXPECT_EQ(found->View(), texts[t]);
+                    EXPECT_EQ(found->references, static_cast<std::uint32_t>(remaining[t]));
+                } else {
+                    EXPECT_EQ(found, nullptr) << texts[t];
+                }
+            }
+        }
+    }
+    EXPECT_EQ(pool->InternedCount(), 0u);
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+}
+
+TEST(BindingPageSource, RegionsKeptWhileReturningGoBackTogether) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    ASSERT_EQ(source.PagesInUse(), 0u) << "an earlier test kept pages";
+    const std::size_t regionsBefore = Platform::LiveRegionCount();
+    std::vector<void*> pages;
+    for (std::size_t i = 0; i < 3 * BindingPageSource::kPagesPerChunk; ++i) {
+        pages.push_back(source.TakePage());
+        ASSERT_NE(pages.back(), nullptr);
+    }
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 3);
+    std::vector<void*> regions;
+    for (void* page : pages) {
+        if (void* region = source.ReturnPageKeepingRegion(page)) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(region) % BindingPageSource::kChunkSize, 0u);
+            regions.push_back(region);
+        }
+    }
+    // The source has forgotten the chunks; their regions wait for the caller.
+    EXPECT_EQ(regions.size(), 3u);
+    EXPECT_EQ(source.PagesInUse(), 0u);
+    EXPECT_EQ(source.ChunkCount(), 0u);
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 3);
+    EXPECT_EQ(source.ReturnPageKeepingRegion(nullptr), nullptr);
+    BindingPageSource::ReleaseRegions(regions.data(), regions.size());
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+    // A new page needs a new region again.
+    void* again = source.TakePage();
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore + 1);
+    source.ReturnPage(again);
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+}
+
 } // namespace
 
 namespace {
