@@ -151,9 +151,9 @@ TEST(JsonReader, SyntaxErrorsGiveTextAndOffset) {
 
 TEST(JsonReader, NumbersReadAsTheNearestDoubleAndOverflowIsRefused) {
     // Texts the writer produces for doubles read back to the very same double.
-    for (const double value : {2.0555555555555557e+49, 0.1, 1.7976931348623157e308,
-                               4.9406564584124654e-324, 9.9998886718268301e-321, -1.5e-7,
-                               18446744073709551616.0, 2.2250738585072014e-308}) {
+    for (const double value :
+         {2.0555555555555557e+49, 0.1, 1.7976931348623157e308, 4.9406564584124654e-324,
+          9.9998886718268301e-321, -1.5e-7, 18446744073709551616.0, 2.2250738585072014e-308}) {
         char text[40];
         std::snprintf(text, sizeof text, "%.17g", value);
         const BindingProperty read = ValueOf(text);
@@ -169,7 +169,7 @@ TEST(JsonReader, NumbersReadAsTheNearestDoubleAndOverflowIsRefused) {
     EXPECT_EQ(ErrorOf("184467440737095516150000000000000000e300"),
               "Error: Number too big to be stored in double. at offset 0.");
     // Below the smallest one: zero of the number's sign.
-    const BindingProperty tiny = ValueOf("[1e-400, -0.000001e-330, 0e999999]");
+    const BindingProperty tiny = ValueOf("[1e-400, -0.000001e-330, 0.0e-999]");
     EXPECT_EQ(tiny.Element(0).GetFloat(), 0.0);
     EXPECT_FALSE(std::signbit(tiny.Element(0).GetFloat()));
     EXPECT_TRUE(std::signbit(tiny.Element(1).GetFloat()));
