@@ -7,9 +7,9 @@
 namespace Korvel {
 namespace {
 
-// Room of the specification buffer: the gathered text, a length modifier of
+// Room of the directive buffer: the gathered text, a length modifier of
 // up to two characters, the conversion letter and the NUL.
-constexpr std::size_t kSpecBufferSize = 64;
+constexpr std::size_t kDirectiveBufferSize = 64;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -27,18 +27,18 @@ int ReadNumber(const char*& p) {
     return value > 2147483647LL ? 2147483647 : static_cast<int>(value);
 }
 
-// Length of the length modifier at the end of spec[0, end) that precedes the
+// Length of the length modifier at the end of directive[0, end) that precedes the
 // conversion letter, or 0.
-std::size_t ModifierLengthBefore(const char* spec, std::size_t end) {
+std::size_t ModifierLengthBefore(const char* directive, std::size_t end) {
     if (end >= 3) {
-        const char a = spec[end - 2];
-        const char b = spec[end - 1];
+        const char a = directive[end - 2];
+        const char b = directive[end - 1];
         if ((a == 'h' && b == 'h') || (a == 'l' && b == 'l')) {
             return 2;
         }
     }
     if (end >= 2) {
-        switch (spec[end - 1]) {
+        switch (directive[end - 1]) {
         case 'h':
         case 'l':
         case 'L':
@@ -53,7 +53,7 @@ std::size_t ModifierLengthBefore(const char* spec, std::size_t end) {
     return 0;
 }
 
-// Rewrites the gathered specification into one that is safe to hand to the
+// Rewrites the gathered directive into one that is safe to hand to the
 // bounded printf together with a value of the argument's actual type:
 // - a bare placeholder gets the type's default modifier and letter;
 // - a letter the type does not accept becomes the default letter;
@@ -62,9 +62,9 @@ std::size_t ModifierLengthBefore(const char* spec, std::size_t end) {
 //   the wrong amount (only "h" and "hh" are kept, for 32-bit integer and
 //   character values, where they merely narrow what is printed).
 // Returns false when nothing may be written (an "n" conversion).
-bool NormalizeSpec(FormatRenderContext& context, bool keepsShortModifiers) {
-    char* spec = context.spec;
-    std::size_t length = context.specLength;
+bool NormalizeDirective(FormatRenderContext& context, bool keepsShortModifiers) {
+    char* directive = context.directive;
+    std::size_t length = context.directiveLength;
     const char* accepted = context.acceptedConversions;
     char letter = accepted[0];
     std::size_t stem = length;
@@ -72,31 +72,31 @@ bool NormalizeSpec(FormatRenderContext& context, bool keepsShortModifiers) {
     // and its text is then just "%".
     const bool hasLetter = length >= 2;
     if (hasLetter) {
-        const char last = spec[length - 1];
+        const char last = directive[length - 1];
         if (std::strchr(accepted, last) != nullptr) {
             letter = last;
         }
         stem = length - 1;
     }
-    const std::size_t modifier = ModifierLengthBefore(spec, stem);
-    const bool shortModifier = modifier > 0 && spec[stem - modifier] == 'h';
+    const std::size_t modifier = ModifierLengthBefore(directive, stem);
+    const bool shortModifier = modifier > 0 && directive[stem - modifier] == 'h';
     std::size_t out = stem;
     if (modifier > 0 && !(keepsShortModifiers && shortModifier)) {
         out = stem - modifier;
     }
     if (!(keepsShortModifiers && shortModifier)) {
         for (const char* m = context.defaultModifier; *m != '\0'; ++m) {
-            spec[out++] = *m;
+            directive[out++] = *m;
         }
     }
     if (letter == 'n') {
-        spec[0] = '\0';
-        context.specLength = 0;
+        directive[0] = '\0';
+        context.directiveLength = 0;
         return false;
     }
-    spec[out++] = letter;
-    spec[out] = '\0';
-    context.specLength = out;
+    directive[out++] = letter;
+    directive[out] = '\0';
+    context.directiveLength = out;
     return true;
 }
 
@@ -120,14 +120,14 @@ std::size_t Written(int reported, std::size_t room) {
 constexpr long kMaxPrintedPrecision = 2 * static_cast<long>(kFormatMessageBufferSize);
 constexpr long kMaxPrintedWidth = 4 * static_cast<long>(kFormatMessageBufferSize);
 
-// Cuts the decimal number at spec[at] to `maximum`; returns the position after it.
-std::size_t ClampSpecNumber(FormatRenderContext& context, std::size_t at, long maximum) {
-    char* spec = context.spec;
+// Cuts the decimal number at directive[at] to `maximum`; returns the position after it.
+std::size_t ClampDirectiveNumber(FormatRenderContext& context, std::size_t at, long maximum) {
+    char* directive = context.directive;
     std::size_t end = at;
     long value = 0;
-    while (IsDigit(spec[end])) {
+    while (IsDigit(directive[end])) {
         if (value <= maximum) {
-            value = value * 10 + (spec[end] - '0');
+            value = value * 10 + (directive[end] - '0');
         }
         ++end;
     }
@@ -138,20 +138,20 @@ std::size_t ClampSpecNumber(FormatRenderContext& context, std::size_t at, long m
     const auto written = std::to_chars(digits, digits + sizeof digits, maximum);
     const auto count = static_cast<std::size_t>(written.ptr - digits);
     // The cut number is never longer than the one it replaces.
-    std::memcpy(spec + at, digits, count);
-    std::memmove(spec + at + count, spec + end, context.specLength - end + 1);
-    context.specLength -= end - at - count;
+    std::memcpy(directive + at, digits, count);
+    std::memmove(directive + at + count, directive + end, context.directiveLength - end + 1);
+    context.directiveLength -= end - at - count;
     return at + count;
 }
 
-void ClampSpecNumbers(FormatRenderContext& context) {
-    const char* spec = context.spec;
+void ClampDirectiveNumbers(FormatRenderContext& context) {
+    const char* directive = context.directive;
     std::size_t at = 1;
-    while (spec[at] != '\0' && std::strchr("-+ #0", spec[at]) != nullptr) {
+    while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
         ++at;
     }
     int star = 0;
-    if (spec[at] == '*') {
+    if (directive[at] == '*') {
         int32_t& width = context.starValues[star++];
         if (width > kMaxPrintedWidth) {
             width = static_cast<int32_t>(kMaxPrintedWidth);
@@ -160,20 +160,20 @@ void ClampSpecNumbers(FormatRenderContext& context) {
         }
         ++at;
     } else {
-        at = ClampSpecNumber(context, at, kMaxPrintedWidth);
+        at = ClampDirectiveNumber(context, at, kMaxPrintedWidth);
     }
-    if (spec[at] != '.') {
+    if (directive[at] != '.') {
         return;
     }
     ++at;
-    if (spec[at] == '*') {
+    if (directive[at] == '*') {
         // A negative precision counts as none and stays.
         int32_t& precision = context.starValues[star];
         if (precision > kMaxPrintedPrecision) {
             precision = static_cast<int32_t>(kMaxPrintedPrecision);
         }
     } else {
-        ClampSpecNumber(context, at, kMaxPrintedPrecision);
+        ClampDirectiveNumber(context, at, kMaxPrintedPrecision);
     }
 }
 
@@ -182,19 +182,19 @@ std::size_t PrintValue(FormatRenderContext& context, Value value) {
     if (context.room == 0) {
         return 0;
     }
-    ClampSpecNumbers(context);
+    ClampDirectiveNumbers(context);
     int reported;
     switch (context.starCount) {
     case 0:
-        reported = std::snprintf(context.output, context.room, context.spec, value);
+        reported = std::snprintf(context.output, context.room, context.directive, value);
         break;
     case 1:
-        reported =
-            std::snprintf(context.output, context.room, context.spec, context.starValues[0], value);
+        reported = std::snprintf(context.output, context.room, context.directive,
+                                 context.starValues[0], value);
         break;
     default:
-        reported = std::snprintf(context.output, context.room, context.spec, context.starValues[0],
-                                 context.starValues[1], value);
+        reported = std::snprintf(context.output, context.room, context.directive,
+                                 context.starValues[0], context.starValues[1], value);
         break;
     }
     const std::size_t written = Written(reported, context.room);
@@ -217,17 +217,17 @@ std::size_t CopyPlain(FormatRenderContext& context, const char* text, std::size_
 }
 
 bool IsPlain(const FormatRenderContext& context, char letter) {
-    return context.specLength == 2 && context.spec[1] == letter;
+    return context.directiveLength == 2 && context.directive[1] == letter;
 }
 
 template <class Integer>
 std::size_t RenderInteger(FormatRenderContext& context, bool keepsShortModifiers) {
-    if (!NormalizeSpec(context, keepsShortModifiers)) {
+    if (!NormalizeDirective(context, keepsShortModifiers)) {
         return 0;
     }
     const Integer value = *static_cast<const Integer*>(context.value);
     const std::size_t modifier = std::strlen(context.defaultModifier);
-    if (context.specLength == 2 + modifier && context.spec[1 + modifier] == 'd' &&
+    if (context.directiveLength == 2 + modifier && context.directive[1 + modifier] == 'd' &&
         context.starCount == 0) {
         char digits[24];
         const auto result = std::to_chars(digits, digits + sizeof digits, value);
@@ -258,14 +258,14 @@ std::size_t RenderUInt64(FormatRenderContext& context) {
 }
 
 std::size_t RenderDouble(FormatRenderContext& context) {
-    if (!NormalizeSpec(context, false)) {
+    if (!NormalizeDirective(context, false)) {
         return 0;
     }
     return PrintValue(context, *static_cast<const double*>(context.value));
 }
 
 std::size_t RenderChar(FormatRenderContext& context) {
-    if (!NormalizeSpec(context, true)) {
+    if (!NormalizeDirective(context, true)) {
         return 0;
     }
     const char value = *static_cast<const char*>(context.value);
@@ -276,9 +276,9 @@ std::size_t RenderChar(FormatRenderContext& context) {
     return PrintValue(context, static_cast<int>(value));
 }
 
-// Renders NUL-terminated text under the (already gathered) specification.
+// Renders NUL-terminated text under the (already gathered) directive.
 std::size_t RenderTerminated(FormatRenderContext& context, const char* text) {
-    if (!NormalizeSpec(context, false)) {
+    if (!NormalizeDirective(context, false)) {
         return 0;
     }
     if (text == nullptr) {
@@ -387,10 +387,10 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
             continue;
         }
 
-        // Gather one specification.
-        char spec[kSpecBufferSize];
-        std::size_t specLength = 0;
-        spec[specLength++] = '%';
+        // Gather one directive.
+        char directive[kDirectiveBufferSize];
+        std::size_t directiveLength = 0;
+        directive[directiveLength++] = '%';
         const char* start = ++p;
         int index = 0;
         bool bare = false;
@@ -407,8 +407,8 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
             } else {
                 // Not an argument: the digits are a width.
                 p = start;
-                while (IsDigit(*p) && specLength <= kMaxFormatSpecLength) {
-                    spec[specLength++] = *p++;
+                while (IsDigit(*p) && directiveLength <= kMaxFormatDirectiveLength) {
+                    directive[directiveLength++] = *p++;
                 }
                 widthDone = true;
             }
@@ -446,11 +446,11 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
             stars[starCount++] = argument.type->asInt(argument.value);
         };
         auto append = [&](char c) {
-            if (specLength >= kMaxFormatSpecLength) {
+            if (directiveLength >= kMaxFormatDirectiveLength) {
                 stop = true;
                 return;
             }
-            spec[specLength++] = c;
+            directive[directiveLength++] = c;
         };
 
         if (!bare) {
@@ -492,17 +492,17 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
             }
             if (!stop) {
                 if (*p == '\0') {
-                    // The template ends inside the specification: there is no
+                    // The template ends inside the directive: there is no
                     // conversion to perform.
                     break;
                 }
                 append(*p++);
             }
         }
-        if (stop || specLength > kMaxFormatSpecLength) {
+        if (stop || directiveLength > kMaxFormatDirectiveLength) {
             break;
         }
-        spec[specLength] = '\0';
+        directive[directiveLength] = '\0';
         if (index == 0) {
             index = sequential++;
         }
@@ -514,8 +514,8 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
         FormatRenderContext context{};
         context.output = buffer + length;
         context.room = size - length;
-        context.spec = spec;
-        context.specLength = specLength;
+        context.directive = directive;
+        context.directiveLength = directiveLength;
         context.acceptedConversions = argument.type->acceptedConversions;
         context.defaultModifier = argument.type->defaultModifier;
         context.value = argument.value;

@@ -17,9 +17,9 @@
 // "Success" or "<message> (<code>)".
 namespace Korvel {
 
-// Longest conversion specification gathered from a template ("%", flags,
+// Longest conversion directive gathered from a template ("%", flags,
 // width, precision, length modifier, letter); a longer one stops formatting.
-inline constexpr std::size_t kMaxFormatSpecLength = 59;
+inline constexpr std::size_t kMaxFormatDirectiveLength = 59;
 // Size of the buffer FormatMessage formats into; results hold at most one
 // character less.
 inline constexpr std::size_t kFormatMessageBufferSize = 4096;
@@ -28,10 +28,10 @@ inline constexpr std::size_t kFormatMessageBufferSize = 4096;
 struct FormatRenderContext {
     char* output;     // where to write
     std::size_t room; // bytes left, including the one for the terminating NUL
-    // The specification as gathered, NUL-terminated; render may rewrite it.
-    // Room for kMaxFormatSpecLength characters plus modifier, letter and NUL.
-    char* spec;
-    std::size_t specLength;
+    // The directive as gathered, NUL-terminated; render may rewrite it.
+    // Room for kMaxFormatDirectiveLength characters plus modifier, letter and NUL.
+    char* directive;
+    std::size_t directiveLength;
     const char* acceptedConversions; // first letter is the default conversion
     const char* defaultModifier;     // "ll" for 64-bit integers, else ""
     const void* value;
@@ -62,7 +62,7 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
                               const FormatArgument* arguments, int count);
 
 // Renders `text` (length bytes, need not be NUL-terminated) under the
-// context's specification as a "%s" conversion. Types without a table of
+// context's directive as a "%s" conversion. Types without a table of
 // their own render through this.
 std::size_t RenderFormatText(FormatRenderContext& context, const char* text, std::size_t length);
 

@@ -150,17 +150,17 @@ TEST(FormatMessage, UnusablePlaceholdersStopFormatting) {
     EXPECT_EQ(FormatMessage("a%*db", 3), "a");
     // A double cannot serve as a width.
     EXPECT_EQ(FormatMessage("a%1$*2$db", 1, 2.0), "a");
-    // The template ends inside a specification.
+    // The template ends inside a directive.
     EXPECT_EQ(FormatMessage("abc %", 1), "abc ");
     EXPECT_EQ(FormatMessage("x%1$", 1), "x");
     EXPECT_EQ(FormatMessage("x%-5", 1), "x");
 }
 
-TEST(FormatMessage, SpecificationLengthCap) {
+TEST(FormatMessage, DirectiveLengthCap) {
     // "%", 57 flags and the letter: 59 characters are accepted.
     const std::string accepted = "<%" + std::string(57, '-') + "d>";
     EXPECT_EQ(FormatMessage(accepted.c_str(), 4), "<4>");
-    // One more character and formatting stops before the specification.
+    // One more character and formatting stops before the directive.
     const std::string rejected = "<%" + std::string(58, '-') + "d>";
     EXPECT_EQ(FormatMessage(rejected.c_str(), 4), "<");
     const std::string longWidth = "<%" + std::string(70, '1') + "d>";

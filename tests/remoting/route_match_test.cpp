@@ -15,8 +15,8 @@ namespace {
 
 using Captures = std::unordered_map<std::string, std::string>;
 
-struct RouteSpec {
-    RouteSpec(std::string p, HttpMethod m = HttpMethod::None, std::string text = "")
+struct RouteCase {
+    RouteCase(std::string p, HttpMethod m = HttpMethod::None, std::string text = "")
         : path(std::move(p)), method(m), methodText(std::move(text)) {}
 
     std::string path;
@@ -27,16 +27,16 @@ struct RouteSpec {
 // Functions registered with the given routes, and their routes in the same order.
 class RouteTable {
 public:
-    RouteTable(std::initializer_list<RouteSpec> specs) {
-        for (const RouteSpec& spec : specs) {
+    RouteTable(std::initializer_list<RouteCase> cases) {
+        for (const RouteCase& route : cases) {
             BindingFunctionDescriptor& function = functions_.emplace_back();
             function.name = "Function" + std::to_string(functions_.size());
-            const OperationResult registered = SetRoutePath(function, spec.path);
+            const OperationResult registered = SetRoutePath(function, route.path);
             EXPECT_FALSE(registered.failed) << registered.ToString();
-            if (spec.method == HttpMethod::Custom) {
-                SetRouteCustomMethod(function, spec.methodText);
+            if (route.method == HttpMethod::Custom) {
+                SetRouteCustomMethod(function, route.methodText);
             } else {
-                SetRouteMethod(function, spec.method);
+                SetRouteMethod(function, route.method);
             }
         }
         for (const BindingFunctionDescriptor& function : functions_) {
@@ -73,8 +73,8 @@ RouteMatch Request(std::string path, HttpMethod method = HttpMethod::Get,
 }
 
 // Matches `path` against a single route; fills `captures` when given.
-bool MatchOne(const RouteSpec& spec, const std::string& path, Captures* captures = nullptr) {
-    const RouteTable table{spec};
+bool MatchOne(const RouteCase& route, const std::string& path, Captures* captures = nullptr) {
+    const RouteTable table{route};
     RouteMatch match = Request(path);
     const bool matched = table.Match(match);
     if (captures != nullptr) {
