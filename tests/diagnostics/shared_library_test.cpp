@@ -23,6 +23,20 @@
 
 namespace {
 
+// Host allocations made while the library is loaded go to the host's heap and
+// are freed by it; the host's own counters (this program's copy of the static
+// library) see none of them.
+void ExpectHostAllocationsUncounted(const Korvel::MemoryStatistics& before) {
+    auto text = std::make_unique<std::string>(1000, 'h');
+    void* raw = std::malloc(64);
+    std::free(raw);
+    text.reset();
+    Korvel::MemoryStatistics after{};
+    Korvel::ReadMemoryStatistics(&after);
+    EXPECT_EQ(after.blocksAllocated, before.blocksAllocated);
+    EXPECT_EQ(after.blocksFreed, before.blocksFreed);
+}
+
 #ifndef _WIN32
 
 std::string ObjectFileOf(const void* address) {
@@ -65,17 +79,7 @@ TEST(SharedLibrary, LoadsAndUnloadsWithoutTouchingTheHostsAllocations) {
     EXPECT_EQ(dlsym(library, "_ZN6Korvel8AllocateEm"), nullptr);
     EXPECT_EQ(dlsym(library, "_ZN6Korvel8AllocateEj"), nullptr);
 
-    // Host allocations made while the library is loaded go to the host's
-    // heap and are freed by it; the host's own counters (this program's copy
-    // of the static library) see none of them.
-    auto text = std::make_unique<std::string>(1000, 'h');
-    void* raw = std::malloc(64);
-    std::free(raw);
-    text.reset();
-    Korvel::MemoryStatistics after{};
-    Korvel::ReadMemoryStatistics(&after);
-    EXPECT_EQ(after.blocksAllocated, before.blocksAllocated);
-    EXPECT_EQ(after.blocksFreed, before.blocksFreed);
+    ExpectHostAllocationsUncounted(before);
 
     // Unloading runs the library's shutdown (tracing providers) cleanly.
     EXPECT_EQ(dlclose(library), 0);
@@ -123,17 +127,7 @@ TEST(SharedLibrary, LoadsAndUnloadsWithoutTouchingTheHostsAllocations) {
         EXPECT_EQ(GetProcAddress(library, name), nullptr) << name;
     }
 
-    // Host allocations made while the library is loaded go to the host's
-    // heap and are freed by it; the host's own counters (this program's copy
-    // of the static library) see none of them.
-    auto text = std::make_unique<std::string>(1000, 'h');
-    void* raw = std::malloc(64);
-    std::free(raw);
-    text.reset();
-    Korvel::MemoryStatistics after{};
-    Korvel::ReadMemoryStatistics(&after);
-    EXPECT_EQ(after.blocksAllocated, before.blocksAllocated);
-    EXPECT_EQ(after.blocksFreed, before.blocksFreed);
+    ExpectHostAllocationsUncounted(before);
 
     // Unloading runs the library's shutdown and really unmaps it.
     EXPECT_NE(FreeLibrary(library), FALSE);
