@@ -4,12 +4,18 @@
 #include <cstdint>
 
 #include <sys/mman.h>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 #include <unistd.h>
 
 namespace Korvel::Platform {
 namespace {
 
 std::atomic<std::size_t> liveRegions{0};
+// Where the last region was placed: the next one is asked for just below it.
+std::atomic<std::uintptr_t> nextHint{0};
 
 std::size_t PageSize() {
     static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -27,40 +33,50 @@ void* ReserveRegion(std::size_t size) {
         return nullptr;
     }
     const std::size_t length = RoundUp(size, PageSize());
-    // The kernel places new mappings next to earlier ones, so a mapping of exactly the wanted
-    // length usually lands on a 64 KiB boundary already when regions are reserved one after the
-    // other: try that first and keep it when it does. The pages are populated at once: a region
-    // is reserved because its pages are about to be written, and one populating call costs less
-    // than a fault per page.
-    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE;
-    void* exact = mmap(nullptr, length, PROT_READ | PROT_WRITE, kFlags, -1, 0);
-    if (exact == MAP_FAILED) {
-        return nullptr;
+    constexpr int kProtection = PROT_READ | PROT_WRITE;
+    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS;
+    void* region = nullptr;
+    // The kernel places new mappings just below earlier ones. Asking for the aligned address
+    // below the last region usually gets exactly that place, so most regions cost one mapping;
+    // a hint is only a hint, so a result off the boundary is given back and the slow way taken.
+    const std::uintptr_t last = nextHint.load(std::memory_order_relaxed);
+    if (last > length + kRegionAlignment) {
+        const std::uintptr_t wanted = (last - length) & ~(kRegionAlignment - 1);
+        void* placed = mmap(reinterpret_cast<void*>(wanted), length, kProtection, kFlags, -1, 0);
+        if (placed != MAP_FAILED) {
+            if ((reinterpret_cast<std::uintptr_t>(placed) & (kRegionAlignment - 1)) == 0) {
+                region = placed;
+            } else {
+                munmap(placed, length);
+            }
+        }
     }
-    if ((reinterpret_cast<std::uintptr_t>(exact) & (kRegionAlignment - 1)) == 0) {
-        liveRegions.fetch_add(1, std::memory_order_relaxed);
-        return exact;
+    if (region == nullptr) {
+        // Map enough to find a 64 KiB boundary inside, then unmap the slack before and after it.
+        const std::size_t span = length + kRegionAlignment;
+        void* mapped = mmap(nullptr, span, kProtection, kFlags, -1, 0);
+        if (mapped == MAP_FAILED) {
+            return nullptr;
+        }
+        const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+        const std::uintptr_t aligned = (start + kRegionAlignment - 1) & ~(kRegionAlignment - 1);
+        const std::size_t before = aligned - start;
+        const std::size_t after = span - before - length;
+        if (before != 0) {
+            munmap(mapped, before);
+        }
+        if (after != 0) {
+            munmap(reinterpret_cast<void*>(aligned + length), after);
+        }
+        region = reinterpret_cast<void*>(aligned);
     }
-    munmap(exact, length);
-    // Otherwise map enough to find a 64 KiB boundary inside, then unmap the slack before and
-    // after it.
-    const std::size_t span = length + kRegionAlignment;
-    void* mapped = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) {
-        return nullptr;
-    }
-    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-    const std::uintptr_t aligned = (start + kRegionAlignment - 1) & ~(kRegionAlignment - 1);
-    const std::size_t before = aligned - start;
-    const std::size_t after = span - before - length;
-    if (before != 0) {
-        munmap(mapped, before);
-    }
-    if (after != 0) {
-        munmap(reinterpret_cast<void*>(aligned + length), after);
-    }
+    nextHint.store(reinterpret_cast<std::uintptr_t>(region), std::memory_order_relaxed);
+    // A region is reserved because its pages are about to be written: populating them in one
+    // call costs far less than a fault per page. Kernels without the request fault them in as
+    // they are touched.
+    madvise(region, length, MADV_POPULATE_WRITE);
     liveRegions.fetch_add(1, std::memory_order_relaxed);
-    return reinterpret_cast<void*>(aligned);
+    return region;
 }
 
 void ReleaseRegion(void* region, std::size_t size) {
