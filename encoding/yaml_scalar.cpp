@@ -135,9 +135,39 @@ int IntegerTextBase(const char* text, std::size_t length) noexcept {
     return base;
 }
 
+// Whether strtod could read all of `text`. A decimal or hexadecimal number is made only of
+// digits, hexadecimal letters, signs, '.', 'x' and 'p' (after any leading blanks); a text with
+// any other character (a date, a time, a word) is refused here without the call. Texts that start
+// like "inf" or "nan" are left to strtod.
+bool MayBeWholeNumber(const char* text, std::size_t length) noexcept {
+    if (length == 0 || !MayStartNumber(text[0])) {
+        return false;
+    }
+    std::size_t i = 0;
+    while (i < length && IsBlank(text[i])) {
+        ++i;
+    }
+    if (i < length && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    if (i < length && (text[i] == 'i' || text[i] == 'I' || text[i] == 'n' || text[i] == 'N')) {
+        return true;
+    }
+    for (; i < length; ++i) {
+        const char c = text[i];
+        const bool numberChar = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
+                                (c >= 'A' && c <= 'F') || c == '.' || c == '+' || c == '-' ||
+                                c == 'x' || c == 'X' || c == 'p' || c == 'P';
+        if (!numberChar) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The plain-scalar number rule. Returns false when the text is not wholly a finite number.
 bool ReadPlainNumber(BindingProperty& target, const char* text, std::size_t length) {
-    if (length == 0 || !MayStartNumber(text[0])) {
+    if (!MayBeWholeNumber(text, length)) {
         return false;
     }
     char* end = nullptr;

@@ -88,6 +88,8 @@ TEST(YamlScalar, PlainNumbers) {
         {"1e30", BindingKind::Float, 0, 0, 1e30},
         {"-1e30", BindingKind::Float, 0, 0, -1e30},
         {"1e19", BindingKind::Unsigned, 0, 10000000000000000000u, 0},
+        {"0X1P+3", BindingKind::Unsigned, 0, 8, 0},
+        {"-.5E+1", BindingKind::Signed, -5, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -100,10 +102,12 @@ TEST(YamlScalar, PlainNumbers) {
     }
     // Not wholly a finite number: text.
     for (const char* text :
-         {"1e400", "inf", "-infinity", "1_000", "12abc", "1.2.3", "0x", " ", "1 ", "- 1"}) {
+         {"1e400", "inf", "-infinity", "1_000", "12abc", "1.2.3", "0x", " ", "1 ", "- 1",
+          "2024-03-10T08:10:00Z", "12:30", "1,5", "0x1g", "+-1", ".inf", "infx"}) {
         EXPECT_EQ(Convert(text).value.Kind(), BindingKind::String) << text;
     }
     EXPECT_TRUE(std::isnan(Convert("nan").value.GetFloat()));
+    EXPECT_TRUE(std::isnan(Convert("-NaN").value.GetFloat()));
     // A quoted scalar is text whatever it looks like.
     EXPECT_EQ(Convert("1", nullptr, true).value.GetString(), "1");
     EXPECT_EQ(Convert("~", nullptr, true).value.GetString(), "~");
