@@ -490,9 +490,12 @@ BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
 }
 
 BindingProperty::~BindingProperty() {
-    ReleaseContent();
     if (ownsPool_ && pool_ != nullptr) {
+        pool_->BeginTeardown();
+        ReleaseContent();
         BindingValuePool::Destroy(pool_);
+    } else {
+        ReleaseContent();
     }
 }
 

@@ -192,7 +192,7 @@ BindingValuePool::~BindingValuePool() {
         }
         bin.firstPage = nullptr;
     }
-    if (internSlots_ != nullptr) {
+    if (internSlots_ != nullptr && !tearingDown_) {
         // Entries still present belong to values that were never released; free their blocks'
         // large copies (pool blocks go with the pages).
         for (std::size_t i = 0; i < internSlotCount_; ++i) {
@@ -201,8 +201,9 @@ BindingValuePool::~BindingValuePool() {
                 Free(entry);
             }
         }
-        Free(internSlots_);
     }
+    // During a teardown the slots may still point at entries whose blocks have gone back.
+    Free(internSlots_);
 }
 
 BindingValuePool::Bin& BindingValuePool::BinFor(std::size_t roundedSize) noexcept {
@@ -468,6 +469,10 @@ void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexce
     }
     auto* entry = const_cast<BindingInternedString*>(text);
     if (--entry->references != 0) {
+        return;
+    }
+    if (tearingDown_) {
+        FreeBlock(entry, InternedBlockSize(entry->length));
         return;
     }
     const std::size_t mask = internSlotCount_ - 1;

@@ -101,6 +101,12 @@ public:
     void BeginRelease() noexcept { ++releaseDepth_; }
     void EndRelease() noexcept;
 
+    // The tree is being destroyed together with this pool: no string is looked up any more, so
+    // from now on a string whose count drops to zero only gives its block back and is not taken
+    // out of the intern table, which the destructor then frees whole. Saves a table search per
+    // string when a large tree goes away.
+    void BeginTeardown() noexcept { tearingDown_ = true; }
+
     // A scratch value of this pool that absorbs writes which the tree refuses (an element index
     // beyond the collection limit). It is emptied every time it is handed out.
     BindingProperty& Discard();
@@ -136,6 +142,7 @@ private:
     std::size_t internSlotCount_ = 0; // a power of two
     unsigned internShift_ = 32;       // 32 - log2(internSlotCount_)
     std::size_t internCount_ = 0;
+    bool tearingDown_ = false;
     BindingProperty* discard_ = nullptr;
     static constexpr std::size_t kPendingRegions = 32;
     std::uint32_t releaseDepth_ = 0;

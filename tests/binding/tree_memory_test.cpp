@@ -74,6 +74,33 @@ TEST(BindingTreeMemory, BuildingAndDestroyingReturnsEverything) {
     EXPECT_EQ(LiveBytes(), bytesBefore);
 }
 
+// Destroying a root drops its intern table whole instead of searching it once per string; every
+// string block must still go back exactly once, shared or not, short (pool block) or long (heap),
+// including what the pool's scratch value holds.
+TEST(BindingTreeMemory, DestroyingARootGivesEveryStringBackOnce) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    const std::size_t pagesBefore = source.PagesInUse();
+    const std::uint64_t bytesBefore = LiveBytes();
+    {
+        BindingProperty root;
+        const std::string longText(300, 'x');
+        for (int i = 0; i < 2000; ++i) {
+            BindingProperty& item = root.Member("items").Append();
+            item.Member("shared") = "same text";
+            item.Member("long") = longText;
+            item.Member("unique") = "value " + std::to_string(i);
+            item.Member("long unique") = longText + std::to_string(i);
+        }
+        // An element index beyond the limit hands out the scratch value; it keeps what it was
+        // given until the pool goes.
+        root.Member("items").Element(BindingProperty::kMaxElements + 1) = longText + "scratch";
+        EXPECT_GT(root.Pool()->InternedCount(), 4000u);
+        EXPECT_GT(source.PagesInUse(), pagesBefore);
+    }
+    EXPECT_EQ(source.PagesInUse(), pagesBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+}
+
 TEST(BindingTreeMemory, ReplacingContentReleasesIt) {
     const std::uint64_t bytesBefore = LiveBytes();
     {
