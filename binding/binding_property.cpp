@@ -25,18 +25,10 @@ static_assert(BindingProperty::kMaxElements == DecodeLimits::kMaxCollectionEleme
               "the collection limit is the one the decoders enforce");
 
 std::string_view UpToZero(std::string_view text) noexcept {
-    // Most texts are short (member names above all): a loop costs less than the library call.
-    constexpr std::size_t kShortText = 32;
-    if (text.size() <= kShortText) {
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\0') {
-                return text.substr(0, i);
-            }
-        }
-        return text;
-    }
-    const auto zero = text.find('\0');
-    return zero == std::string_view::npos ? text : text.substr(0, zero);
+    const void* zero = text.empty() ? nullptr : std::memchr(text.data(), 0, text.size());
+    return zero == nullptr ? text
+                           : text.substr(0, static_cast<std::size_t>(
+                                                static_cast<const char*>(zero) - text.data()));
 }
 
 bool IsContainer(BindingKind kind) noexcept {
