@@ -225,7 +225,7 @@ struct BindingPropertyAccess {
                 const BindingInternedString* key = pool.InternWhole(name);
                 if (block.size == block.capacity) {
                     std::size_t capacity =
-                        block.capacity == 0 ? 4 : std::size_t{block.capacity} * 2;
+                        block.capacity == 0 ? 8 : std::size_t{block.capacity} * 2;
                     if (capacity > BindingStructureBlock::kSmallLimit) {
                         capacity = BindingStructureBlock::kSmallLimit;
                     }
