@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "binding/binding_visitor.h"
+#include "binding/binding_walk.h"
 #include "encoding/base64.h"
 #include "encoding/decode_limits.h"
 
@@ -1048,95 +1049,7 @@ bool BindingProperty::Equals(const BindingProperty& other) const noexcept {
 }
 
 void BindingProperty::Accept(BindingVisitor& visitor) const {
-    using MemberIterator = BindingMemberRange<true>::Iterator;
-    struct Frame {
-        const BindingProperty* container;
-        std::size_t index;
-        MemberIterator member;
-        MemberIterator end;
-        bool inChild;
-    };
-    CountedVector<Frame> stack;
-    // Emits a leaf, or opens a container and pushes its frame.
-    auto enter = [&](const BindingProperty& value) {
-        switch (value.kind_) {
-        case BindingKind::Empty:
-            visitor.Null();
-            break;
-        case BindingKind::Bool:
-            visitor.Bool(value.payload_.boolean);
-            break;
-        case BindingKind::Signed:
-            visitor.Int64(value.payload_.signedValue);
-            break;
-        case BindingKind::Unsigned:
-            visitor.Uint64(value.payload_.unsignedValue);
-            break;
-        case BindingKind::Float:
-            visitor.Double(value.payload_.floatValue);
-            break;
-        case BindingKind::String:
-            visitor.String(value.payload_.string->View());
-            break;
-        case BindingKind::Blob:
-            visitor.Blob({value.payload_.blob->data(), value.payload_.blob->size()});
-            break;
-        case BindingKind::Enum:
-            visitor.Enum(*value.payload_.enumRecord);
-            break;
-        case BindingKind::Collection:
-            visitor.StartArray(value.payload_.collection->size);
-            stack.push_back({&value, 0, {}, {}, false});
-            break;
-        case BindingKind::Structure: {
-            const BindingMemberRange<true> members = value.Members();
-            visitor.StartObject(members.size());
-            stack.push_back({&value, 0, members.begin(), members.end(), false});
-            break;
-        }
-        default:
-            visitor.Null();
-            break;
-        }
-    };
-    enter(*this);
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        const BindingProperty& container = *frame.container;
-        if (container.kind_ == BindingKind::Collection) {
-            const BindingCollectionBlock& block = *container.payload_.collection;
-            if (frame.inChild) {
-                visitor.EndElement(frame.index);
-                ++frame.index;
-                frame.inChild = false;
-            }
-            if (frame.index < block.size) {
-                frame.inChild = true;
-                const std::size_t index = frame.index;
-
-                visitor.BeginElement(index);
-                enter(block.elements[index]); // may push: `frame` is not used afterwards
-            } else {
-                stack.pop_back();
-                visitor.EndArray();
-            }
-        } else {
-            if (frame.inChild) {
-                visitor.EndMember((*frame.member).name);
-                ++frame.member;
-                frame.inChild = false;
-            }
-            if (frame.member != frame.end) {
-                frame.inChild = true;
-                const auto member = *frame.member;
-                visitor.Key(member.name);
-                enter(member.value); // may push: `frame` is not used afterwards
-            } else {
-                stack.pop_back();
-                visitor.EndObject();
-            }
-        }
-    }
+    WalkBindingValue(*this, visitor);
 }
 
 } // namespace Korvel

@@ -10,6 +10,7 @@
 
 #include "binding/binding_registry.h"
 #include "binding/binding_visitor.h"
+#include "binding/binding_walk.h"
 #include "encoding/base64.h"
 #include "encoding/json_allocator.h"
 
@@ -100,8 +101,9 @@ using CompactWriter =
 using PrettyWriter =
     rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
-// Feeds a value to a RapidJSON writer. The walk (BindingProperty::Accept) keeps its own stack and
-// so does the writer, so deep trees do not deepen the machine stack.
+// Feeds a value to a RapidJSON writer. The walk keeps its own stack and so does the writer, so deep
+// trees do not deepen the machine stack. The walk is instantiated for this final class, so its
+// calls are direct.
 template <typename Writer>
 class JsonVisitor final : public BindingVisitor {
 public:
@@ -161,14 +163,14 @@ std::string WriteJson(const BindingProperty& value, const BindingRegistry* regis
         JsonOutput output;
         CompactWriter writer(output);
         JsonVisitor<CompactWriter> visitor(writer, registry);
-        value.Accept(visitor);
+        WalkBindingValue(value, visitor);
         return output.Text();
     }
     JsonOutput output(lineSeparator);
     PrettyWriter writer(output);
     writer.SetIndent(' ', 4);
     JsonVisitor<PrettyWriter> visitor(writer, registry);
-    value.Accept(visitor);
+    WalkBindingValue(value, visitor);
     return output.Text();
 }
 
