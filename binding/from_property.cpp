@@ -9,6 +9,7 @@
 
 #include "binding/binding_field_converter.h"
 #include "binding/binding_registry.h"
+#include "binding/record_depth_guard.h"
 #include "diagnostics/format_message.h"
 #include "encoding/base64.h"
 #include "encoding/decode_limits.h"
@@ -23,19 +24,8 @@ using namespace ConversionMessages;
 constexpr double kTwoPow63 = 9223372036854775808.0;
 constexpr double kTwoPow64 = 18446744073709551616.0;
 
-// Record rules entered on this thread and not yet left. A native record type may contain itself
-// (through a vector or map), so the depth of a conversion follows the depth of the input; the
-// guard keeps it within the decoders' nesting limit instead of exhausting the stack.
+// Record rules of FromProperty entered on this thread and not yet left (see RecordDepthGuard).
 thread_local std::size_t recordDepth = 0;
-
-class RecordDepthGuard {
-public:
-    RecordDepthGuard() noexcept { ++recordDepth; }
-    ~RecordDepthGuard() { --recordDepth; }
-    RecordDepthGuard(const RecordDepthGuard&) = delete;
-    RecordDepthGuard& operator=(const RecordDepthGuard&) = delete;
-    bool TooDeep() const noexcept { return recordDepth > DecodeLimits::kMaxNestingDepth; }
-};
 
 void Required(BindingResult& status, std::string_view fieldName) {
     status.SetError(FormatMessage(kRequired, fieldName));
@@ -492,7 +482,7 @@ void Struct(BindingResult& status, void* record, const BindingProperty& input,
         status.SetError(FormatMessage(kNotStructure, fieldName, descriptor->name));
         return;
     }
-    const RecordDepthGuard depth;
+    const RecordDepthGuard depth(recordDepth);
     if (depth.TooDeep()) {
         status.SetError(FormatMessage(kTooDeep, fieldName, DecodeLimits::kMaxNestingDepth));
         return;

@@ -5,6 +5,7 @@
 
 #include "binding/binding_field_converter.h"
 #include "binding/binding_registry.h"
+#include "binding/record_depth_guard.h"
 #include "diagnostics/format_message.h"
 #include "encoding/decode_limits.h"
 
@@ -14,18 +15,8 @@ namespace {
 
 using namespace ConversionMessages;
 
-// Record rules entered on this thread and not yet left; see the same guard of FromProperty. A
-// native record that contains itself through a vector can be arbitrarily deep.
+// Record rules of ToProperty entered on this thread and not yet left (see RecordDepthGuard).
 thread_local std::size_t recordDepth = 0;
-
-class RecordDepthGuard {
-public:
-    RecordDepthGuard() noexcept { ++recordDepth; }
-    ~RecordDepthGuard() { --recordDepth; }
-    RecordDepthGuard(const RecordDepthGuard&) = delete;
-    RecordDepthGuard& operator=(const RecordDepthGuard&) = delete;
-    bool TooDeep() const noexcept { return recordDepth > DecodeLimits::kMaxNestingDepth; }
-};
 
 std::int32_t LoadEnum(const void* storage, std::size_t size) noexcept {
     switch (size) {
@@ -79,7 +70,7 @@ void Struct(BindingResult& status, BindingProperty& target, const void* record,
         status.SetError(kUnregisteredNative);
         return;
     }
-    const RecordDepthGuard depth;
+    const RecordDepthGuard depth(recordDepth);
     if (depth.TooDeep()) {
         status.SetError(FormatMessage(kTooDeepNative, DecodeLimits::kMaxNestingDepth));
         return;
