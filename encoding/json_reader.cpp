@@ -105,9 +105,10 @@ bool BeyondDoubleRange(std::string_view number) {
 // when that collection grows, which happens only while it is the innermost open container.
 class TreeHandler {
 public:
-    // `position` tells how far the reader has read, for the offset of a refused number.
-    TreeHandler(BindingProperty& root, std::size_t (*position)(const void*), const void* stream)
-        : target_(&root), position_(position), stream_(stream) {
+    // `numberStart` gives the offset where the number being reported starts, given its length.
+    TreeHandler(BindingProperty& root, std::size_t (*numberStart)(const void*, std::size_t),
+                const void* stream)
+        : target_(&root), numberStart_(numberStart), stream_(stream) {
         stack_.reserve(16);
     }
 
@@ -165,13 +166,13 @@ public:
         if (parsed.ec == std::errc::result_out_of_range) {
             if (BeyondDoubleRange(std::string_view(text, length))) {
                 refusal_ = JsonParseErrorText(rapidjson::kParseErrorNumberTooBig);
-                refusalOffset_ = position_(stream_) - length;
+                refusalOffset_ = numberStart_(stream_, length);
                 return false;
             }
             value = negative ? -0.0 : 0.0; // nearer to zero than the smallest double
         } else if (parsed.ec != std::errc{} || parsed.ptr != end) {
             refusal_ = JsonParseErrorText(rapidjson::kParseErrorValueInvalid);
-            refusalOffset_ = position_(stream_) - length;
+            refusalOffset_ = numberStart_(stream_, length);
             return false;
         }
         return Double(value);
@@ -251,7 +252,7 @@ private:
     }
 
     BindingProperty* target_;
-    std::size_t (*position_)(const void*);
+    std::size_t (*numberStart_)(const void*, std::size_t);
     const void* stream_;
     std::vector<Open_, BindingAllocator<Open_>> stack_;
     const char* refusal_ = nullptr;
@@ -261,8 +262,14 @@ private:
 template <typename Stream>
 BindingResult Read(Stream& stream) {
     BindingResult result;
-    const auto position = [](const void* s) { return static_cast<const Stream*>(s)->Tell(); };
-    TreeHandler handler(result.value, position, &stream);
+    // The reader reads a stream with copy optimisation (a NUL-terminated text) through a local
+    // copy and brings the stream up to date only after the number, so while the number is reported
+    // the stream still stands at its start; any other stream already stands right after it.
+    const auto numberStart = [](const void* s, std::size_t length) -> std::size_t {
+        const std::size_t at = static_cast<const Stream*>(s)->Tell();
+        return rapidjson::StreamTraits<Stream>::copyOptimization ? at : at - length;
+    };
+    TreeHandler handler(result.value, numberStart, &stream);
     JsonAllocator allocator;
     rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader(
         &allocator);

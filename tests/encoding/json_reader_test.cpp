@@ -160,14 +160,22 @@ TEST(JsonReader, NumbersReadAsTheNearestDoubleAndOverflowIsRefused) {
         EXPECT_EQ(read.Kind(), BindingKind::Float) << text;
         EXPECT_EQ(read.GetFloat(), value) << text;
     }
-    // Beyond the largest double: refused where the number starts, never infinity.
-    EXPECT_EQ(ErrorOf("2e308"), "Error: Number too big to be stored in double. at offset 0.");
-    EXPECT_EQ(ErrorOf("[1, -770395511161e308]"),
-              "Error: Number too big to be stored in double. at offset 4.");
-    EXPECT_EQ(ErrorOf("{\"a\": 1.797693134862316e308}"),
-              "Error: Number too big to be stored in double. at offset 6.");
-    EXPECT_EQ(ErrorOf("184467440737095516150000000000000000e300"),
-              "Error: Number too big to be stored in double. at offset 0.");
+    // Beyond the largest double: refused where the number starts, never infinity. The offset is
+    // the same whether the text is read up to its zero byte or with its length.
+    const auto tooBig = [](const char* text, unsigned offset) {
+        const std::string message = "Error: Number too big to be stored in double. at offset " +
+                                    std::to_string(offset) + ".";
+        EXPECT_EQ(ErrorOf(text), message);
+        const BindingResult terminated = ReadJson(text);
+        EXPECT_FALSE(terminated.IsSuccess()) << text;
+        EXPECT_EQ(terminated.GetError(), message);
+    };
+    tooBig("2e308", 0);
+    tooBig("  2e308", 2);
+    tooBig("[1, -770395511161e308]", 4);
+    tooBig("{\"a\": 1.797693134862316e308}", 6);
+    tooBig("184467440737095516150000000000000000e300", 0);
+    tooBig("[\"x\", 123456789012345678901234567890e300]", 6);
     // Below the smallest one: zero of the number's sign.
     const BindingProperty tiny = ValueOf("[1e-400, -0.000001e-330, 0.0e-999]");
     EXPECT_EQ(tiny.Element(0).GetFloat(), 0.0);
