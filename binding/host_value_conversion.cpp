@@ -225,15 +225,14 @@ private:
 
 // --- Binding values to host values ---------------------------------------------------------
 
-char* CopyText(std::string_view text) {
-    auto* copy = static_cast<char*>(Allocate(text.size() + 1));
+// A copy of a NUL-terminated text through the library's text-duplication entry, the one the host
+// expects texts of a host value to come from. The value tree's texts and member names, and
+// enumerator names, never hold a zero byte before their terminator.
+char* CopyText(const char* text) {
+    char* copy = DuplicateText(text);
     if (copy == nullptr) {
         throw std::bad_alloc();
     }
-    if (!text.empty()) {
-        std::memcpy(copy, text.data(), text.size());
-    }
-    copy[text.size()] = '\0';
     return copy;
 }
 
@@ -291,7 +290,7 @@ public:
             HostValueMember& entry = frame.target->payload.structure.members[frame.next++];
             const BindingMemberView<true> member = *frame.member;
             ++frame.member;
-            entry.name = CopyText(member.name);
+            entry.name = CopyText(member.name.data());
             entry.ownsName = 1;
             Start(entry.value, member.value);
         }
@@ -320,7 +319,7 @@ private:
             target.payload.floatValue = source.GetFloat();
             return;
         case BindingKind::String:
-            SetText(target, source.GetString());
+            SetText(target, source.GetCString(), source.Size());
             return;
         case BindingKind::Blob: {
             const std::span<const uint8_t> bytes = source.GetBlob();
@@ -346,7 +345,7 @@ private:
                                    ? registry_->EnumName(*record.type, record.value)
                                    : nullptr;
             if (name != nullptr) {
-                SetText(target, name);
+                SetText(target, name, std::strlen(name));
             } else {
                 target.kind = static_cast<uint32_t>(HostValueKind::Signed);
                 target.payload.signedValue = static_cast<int64_t>(record.value);
@@ -382,13 +381,13 @@ private:
         }
     }
 
-    static void SetText(HostValue& target, std::string_view text) {
-        if (text.size() > std::numeric_limits<uint32_t>::max()) {
+    static void SetText(HostValue& target, const char* text, std::size_t length) {
+        if (length > std::numeric_limits<uint32_t>::max()) {
             throw std::bad_alloc();
         }
         target.kind = static_cast<uint32_t>(HostValueKind::OwnedText);
         target.payload.text.data = CopyText(text);
-        target.payload.text.length = static_cast<uint32_t>(text.size());
+        target.payload.text.length = static_cast<uint32_t>(length);
     }
 
     const BindingRegistry* registry_;

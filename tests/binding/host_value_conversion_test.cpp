@@ -1,6 +1,7 @@
 #include "binding/host_value_conversion.h"
 #include "encoding/decode_limits.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -306,6 +307,73 @@ TEST(ToHostValue, EnumerationsTravelByNameWhenTheRegistryHasOne) {
     ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), &empty);
     EXPECT_EQ(+host.payload.signedValue, 1);
     ReleaseHostValue(host);
+}
+
+// Hooks that hand every request on to the hooks in effect before them and note which blocks
+// were text copies, so a test can tell which allocation entry a block came from.
+struct DuplicateRecorder {
+    AllocationHooks inner;
+    std::vector<const void*> copies;
+};
+
+void* ForwardAllocate(std::size_t size, void* context) {
+    const AllocationHooks& inner = static_cast<DuplicateRecorder*>(context)->inner;
+    return inner.allocate(size, inner.context);
+}
+void ForwardFree(void* block, void* context) {
+    const AllocationHooks& inner = static_cast<DuplicateRecorder*>(context)->inner;
+    inner.free(block, inner.context);
+}
+void* ForwardReallocate(void* block, std::size_t size, void* context) {
+    const AllocationHooks& inner = static_cast<DuplicateRecorder*>(context)->inner;
+    return inner.reallocate(block, size, inner.context);
+}
+char* RecordDuplicate(const char* text, void* context) {
+    auto& recorder = *static_cast<DuplicateRecorder*>(context);
+    char* copy = recorder.inner.duplicateText(text, recorder.inner.context);
+    recorder.copies.push_back(copy);
+    return copy;
+}
+std::size_t ForwardBlockSize(void* block, void* context) {
+    const AllocationHooks& inner = static_cast<DuplicateRecorder*>(context)->inner;
+    return inner.blockSize(block, inner.context);
+}
+
+TEST(ToHostValue, TextsAndMemberNamesAreCopiedWithDuplicateText) {
+    BindingRegistry registry;
+    registry.RegisterEnum<HostValueTestState>("HostValueTestState").AddValue("Busy", 1);
+    BindingProperty value;
+    value.Member("name").SetString("text");
+    value.Member("state").SetEnum(1, StaticType::Identity<HostValueTestState>());
+    value.Member("list").Append().SetString("x");
+
+    DuplicateRecorder recorder{CurrentAllocationHooks(), {}};
+    recorder.copies.reserve(16);
+    ASSERT_NE(recorder.inner.duplicateText, nullptr);
+    SetAllocationHooks(&ForwardAllocate, &ForwardFree, &ForwardReallocate, &RecordDuplicate,
+                       &ForwardBlockSize, &recorder);
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, value, &registry);
+    // Every name and every text of the record, in member order: "list" with its element "x",
+    // "name" with "text", "state" with the enumerator's name "Busy".
+    std::vector<const void*> texts;
+    if (host.kind == static_cast<uint32_t>(HostValueKind::Structure) &&
+        host.payload.structure.count == 3) {
+        const HostValueMember* members = host.payload.structure.members;
+        texts = {members[0].name, members[0].value.payload.collection.items[0].payload.text.data,
+                 members[1].name, members[1].value.payload.text.data,
+                 members[2].name, members[2].value.payload.text.data};
+    }
+    std::vector<const void*> copies = recorder.copies;
+    ReleaseHostValue(host);
+    SetAllocationHooks(recorder.inner.allocate, recorder.inner.free, recorder.inner.reallocate,
+                       recorder.inner.duplicateText, recorder.inner.blockSize,
+                       recorder.inner.context);
+
+    ASSERT_EQ(texts.size(), 6u);
+    std::sort(texts.begin(), texts.end());
+    std::sort(copies.begin(), copies.end());
+    EXPECT_EQ(copies, texts);
 }
 
 TEST(ToHostValue, ReleaseFreesEverythingThatWasAllocated) {
