@@ -136,26 +136,19 @@ private:
                                   name_, HostKindName(kind)));
     }
 
-    // The text up to its terminator. The terminator is looked for only within the stated length
-    // and the byte after it, so a record whose length misses the terminator is refused rather
-    // than read past its end.
+    // The text up to its terminator. Host texts are NUL-terminated; the stated length is not
+    // used, so a host that leaves it unset still gets its texts through.
     bool Text(BindingProperty& target, const HostValue& source) {
         const char* data = source.payload.text.data;
-        const uint32_t length = source.payload.text.length;
         if (data == nullptr) {
+            const uint32_t length = source.payload.text.length;
             if (length != 0) {
                 return MissingData(source.kind, length);
             }
             target.SetString(std::string_view());
             return true;
         }
-        const void* end = std::memchr(data, '\0', static_cast<std::size_t>(length) + 1);
-        if (end == nullptr) {
-            return Fail(FormatMessage("Couldn't assign value to '%1' because the input string is "
-                                      "not terminated at its length %2.",
-                                      name_, length));
-        }
-        target.SetString(std::string_view(data, static_cast<const char*>(end) - data));
+        target.SetString(data);
         return true;
     }
 

@@ -20,10 +20,10 @@
 // exhaust the machine stack.
 //
 // Input from the host is checked before it is read: a kind code outside 0 to 10, a null array or
-// text with a non-zero count, a text without its terminator at its stated length, a member
-// without a name and nesting deeper than DecodeLimits::kMaxNestingDepth (which also ends a host
-// value whose arrays refer back to themselves) each end the conversion with a
-// message instead of reading memory the record does not describe.
+// text with a non-zero count, a member without a name and nesting deeper than
+// DecodeLimits::kMaxNestingDepth (which also ends a host value whose arrays refer back to
+// themselves) each end the conversion with a message instead of reading memory the record does not
+// describe. Texts are read up to their terminator; their stated length is not used.
 
 #include <cstddef>
 #include <string_view>

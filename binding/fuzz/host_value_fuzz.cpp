@@ -1,8 +1,8 @@
 // FromHostValue on a HostValue tree built from the input, including the malformed records a host
-// could pass: kind codes outside the table, null arrays with counts, texts without their
-// terminator, members without names, a collection that contains itself and deep chains. Every
-// record only describes memory that exists, so any read beyond it is the converter's fault.
-// A converted value must make the round trip through ToHostValue unchanged.
+// could pass: kind codes outside the table, null arrays with counts, texts whose stated length
+// disagrees with their terminator, members without names, a collection that contains itself and
+// deep chains. Every record only describes memory that exists, so any read beyond it is the
+// converter's fault. A converted value must make the round trip through ToHostValue unchanged.
 //
 // Input, per node: a kind byte (low 4 bits: 0-10 the kinds, 11 a chain of nested collections,
 // 12 a self-containing collection, 13-15 an unknown code; high bits: variations), then its data.
@@ -130,18 +130,20 @@ public:
     }
 
 private:
-    // A text whose buffer ends one byte after the stated length; that byte is the terminator
-    // unless `unterminated`. `nullData` states the length without any text.
-    void Text(HostValue& value, bool nullData, bool unterminated) {
+    // A NUL-terminated text, as every host text is. Its stated length is not used by the
+    // conversion, so `wrongLength` states one that disagrees with the text. `nullData` states the
+    // length without any text.
+    void Text(HostValue& value, bool nullData, bool wrongLength) {
         const std::string content = input_.Until('\n');
+        const auto length = static_cast<std::uint32_t>(content.size());
         if (nullData) {
-            value.payload.text = {nullptr, static_cast<std::uint32_t>(content.size())};
+            value.payload.text = {nullptr, length};
             return;
         }
         std::vector<std::uint8_t>& buffer = blocks_.emplace_back(content.begin(), content.end());
-        buffer.push_back(unterminated ? 'x' : 0);
+        buffer.push_back(0);
         value.payload.text = {reinterpret_cast<const char*>(buffer.data()),
-                              static_cast<std::uint32_t>(content.size())};
+                              wrongLength ? length / 2 + 3 : length};
     }
 
     Testing::FuzzInput& input_;

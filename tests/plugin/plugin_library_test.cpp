@@ -222,11 +222,6 @@ TEST(PluginLibrary, MalformedHostValuesAreDroppedWithoutHarm) {
     HostValue nullMembers = arena.Raw(static_cast<uint32_t>(HostValueKind::Structure));
     nullMembers.payload.structure.count = 3;
     malformed.push_back(nullMembers);
-    static const char kUnterminated[8] = {'c', 'h', 'a', 't', 'c', 'h', 'a', 't'};
-    HostValue text = arena.Raw(static_cast<uint32_t>(HostValueKind::BorrowedText));
-    text.payload.text.data = kUnterminated;
-    text.payload.text.length = 4;
-    malformed.push_back(arena.Structure({{"serviceName", text}, {"methodName", arena.Text("m")}}));
     HostValue deep = arena.Text("x");
     for (int i = 0; i < 100000; ++i) {
         deep = arena.Collection({deep});
