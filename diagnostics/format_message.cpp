@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 namespace Korvel {
 namespace {
@@ -229,8 +230,10 @@ std::size_t RenderInteger(FormatRenderContext& context, bool keepsShortModifiers
     const std::size_t modifier = std::strlen(context.defaultModifier);
     if (context.directiveLength == 2 + modifier && context.directive[1 + modifier] == 'd' &&
         context.starCount == 0) {
+        // "d" reads the value as signed, as printf would.
         char digits[24];
-        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        const auto result = std::to_chars(digits, digits + sizeof digits,
+                                          static_cast<std::make_signed_t<Integer>>(value));
         return CopyPlain(context, digits, static_cast<std::size_t>(result.ptr - digits));
     }
     if constexpr (sizeof(Integer) == 8) {

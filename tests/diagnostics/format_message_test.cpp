@@ -104,6 +104,18 @@ TEST(FormatMessage, LetterOutsideTheTypesSetBecomesDefault) {
     EXPECT_EQ(FormatMessage("%1$X", int64_t{-1}), "FFFFFFFFFFFFFFFF");
 }
 
+TEST(FormatMessage, SignedConversionOfAnUnsignedValuePrintsAsPrintfDoes) {
+    // "d" and "i" read the value as signed, with or without a width.
+    EXPECT_EQ(FormatMessage("%1$d", uint32_t{4000000000u}), "-294967296");
+    EXPECT_EQ(FormatMessage("%1$i", uint32_t{4000000000u}), "-294967296");
+    EXPECT_EQ(FormatMessage("%1$11d", uint32_t{4000000000u}), " -294967296");
+    EXPECT_EQ(FormatMessage("%d", uint64_t{ULLONG_MAX}), "-1");
+    EXPECT_EQ(FormatMessage("%1$3d", uint64_t{ULLONG_MAX}), " -1");
+    // Their own default conversion prints them unsigned.
+    EXPECT_EQ(FormatMessage("%1", uint32_t{4000000000u}), "4000000000");
+    EXPECT_EQ(FormatMessage("%u", uint64_t{ULLONG_MAX}), "18446744073709551615");
+}
+
 TEST(FormatMessage, LengthModifiersFollowTheArgumentType) {
     // A modifier that does not match the argument's size is replaced, so
     // printf never reads the wrong amount.
