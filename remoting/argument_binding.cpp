@@ -130,8 +130,7 @@ bool AssignPath(BindingResult& result, BindingProperty& argument, std::string_vi
 }
 
 bool SniffsAsContainer(FieldKind kind) noexcept {
-    return kind == FieldKind::Object || kind == FieldKind::Vector || kind == FieldKind::Struct ||
-           kind == FieldKind::Map;
+    return kind == FieldKind::Object || kind == FieldKind::Vector || kind == FieldKind::Struct;
 }
 
 std::string_view SkipSpaces(std::string_view text) noexcept {
@@ -266,7 +265,6 @@ void AssignValueText(BindingResult& result, BindingProperty& argument,
         break;
     case FieldKind::Object:
     case FieldKind::Struct:
-    case FieldKind::Map:
         argument.Clear();
         argument.MakeStructure();
         break;

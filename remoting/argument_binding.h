@@ -7,7 +7,7 @@
 // placeholders and the query string are assigned by key: the key names a parameter, optionally
 // followed by dotted segments that address members ("a.b") and elements ("list.2") inside it.
 // A value text given for a whole parameter is decoded: JSON, YAML or MessagePack when its content
-// type says so, or (for object, vector, struct and map parameters) when it looks like one;
+// type says so, or (for object, vector and struct parameters) when it looks like one;
 // otherwise it stays a string and the parameter's converter reads it at preparation.
 //
 // Every failure is reported into a BindingResult with the message the host receives; steps test
@@ -69,9 +69,10 @@ bool AssignByKey(BindingResult& result, std::vector<BindingProperty>& arguments,
                  std::string_view value, ArgumentLocation source);
 
 // Assigns a value text to a whole parameter: a non-empty text is decoded (DecodeTextValue with
-// no content type; sniffing for object, vector, struct and map parameters); the empty text gives
-// true for "bool", an empty structure for "object", "struct" and "map", an empty collection for
-// "vector", and fails with "Expected value for argument '%1'." for any other kind.
+// no content type; sniffing for object, vector and struct parameters); the empty text gives
+// true for "bool", an empty structure for "object" and "struct", an empty collection for
+// "vector", and fails with "Expected value for argument '%1'." for any other kind (a map
+// included: its text is left to its converter, like a scalar's).
 void AssignValueText(BindingResult& result, BindingProperty& argument,
                      const BindingFunctionDescriptor& function,
                      const BindingParameterDescriptor& parameter, std::string_view text);
