@@ -299,6 +299,20 @@ TEST_F(ServiceStatusPlugin, OnlyStatusesFrom200To299CountAsSuccess) {
     }
 }
 
+TEST_F(ServiceStatusPlugin, AFailedFetchWithAHugeBodyLogsOneTruncatedLine) {
+    RespondWith(kApiUrl, 503, "<html>" + std::string(100000, 'x') + "</html>");
+    Start();
+    const std::string prefix =
+        "vel-service-status: Failed to get service status for region 'EUW': 503 - Error "
+        "deserializing json response for GET https://status.example/euw/v1/status: Error: Invalid "
+        "value. at offset 0. - '\"<html>";
+    const std::vector<std::string> lines = Lines(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], prefix + std::string(4095 - prefix.size(), 'x'));
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{ResourceEvent(kTickerPath, Json::array())}));
+}
+
 TEST_F(ServiceStatusPlugin, BadDocumentsStillPublishAResult) {
     struct Case {
         const char* body;
