@@ -98,6 +98,22 @@ TEST_F(StatusDocument, OverallStatusByEnumeratorName) {
     }
 }
 
+TEST_F(StatusDocument, EnumeratorNumbersConvertAsTheirValues) {
+    // Besides their names, enumerators are given by their numbers, as numbers or as texts in any
+    // base; a number that is no enumerator's value leaves the zero value.
+    EXPECT_EQ(ReadOverallStatus(Parse(R"({"status":"4"})"), registry), Status::deploying);
+    EXPECT_EQ(ReadOverallStatus(Parse(R"({"status":"0x2"})"), registry), Status::offline);
+    EXPECT_EQ(ReadOverallStatus(Parse(R"({"status":1})"), registry), Status::online);
+    EXPECT_EQ(ReadOverallStatus(Parse(R"({"status":"5"})"), registry), Status::unknown);
+    EXPECT_EQ(ReadOverallStatus(Parse(R"({"status":-1})"), registry), Status::unknown);
+    EXPECT_EQ(Messages(R"({"messages":[{"severity":1},{"severity":"2"},{"severity":" 1"},
+        {"severity":3},{"severity":"1x"},{"severity":2.0}]})"),
+              (std::vector<TickerMessage>{
+                  Ticker(Severity::warn, "", "", "", ""), Ticker(Severity::error, "", "", "", ""),
+                  Ticker(Severity::warn, "", "", "", ""), Ticker(Severity::info, "", "", "", ""),
+                  Ticker(Severity::info, "", "", "", ""), Ticker(Severity::info, "", "", "", "")}));
+}
+
 TEST_F(StatusDocument, UnexpectedShapesGiveEmptyTextsOrNoMessages) {
     for (const char* document :
          {R"({})", R"({"messages":{"a":{"heading":"H"}}})", R"({"messages":"text"})",
