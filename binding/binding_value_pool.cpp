@@ -388,6 +388,15 @@ BindingValuePool::InternSlot* BindingValuePool::FindSlot(std::string_view text,
     }
 }
 
+void BindingValuePool::PlaceSlot(const InternSlot& slot) noexcept {
+    const std::size_t mask = internSlotCount_ - 1;
+    std::size_t i = HomeSlot(slot.hash);
+    while (internSlots_[i].entry != nullptr) {
+        i = (i + 1) & mask;
+    }
+    internSlots_[i] = slot;
+}
+
 const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
     return InternWhole(text.substr(0, text.find('\0')));
 }
@@ -422,12 +431,7 @@ const BindingInternedString* BindingValuePool::InternWhole(std::string_view text
     auto* copy = reinterpret_cast<char*>(entry + 1);
     std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
-    const std::size_t mask = internSlotCount_ - 1;
-    std::size_t i = HomeSlot(hash);
-    while (internSlots_[i].entry != nullptr) {
-        i = (i + 1) & mask;
-    }
-    internSlots_[i] = {hash, entry};
+    PlaceSlot({hash, entry});
     ++internCount_;
     return entry;
 }
@@ -449,14 +453,9 @@ bool BindingValuePool::GrowInternTable(std::size_t count) noexcept {
     internSlots_ = slots;
     internSlotCount_ = count;
     internShift_ = shift;
-    const std::size_t mask = count - 1;
     for (std::size_t j = 0; j < oldCount; ++j) {
         if (old[j].entry != nullptr) {
-            std::size_t i = HomeSlot(old[j].hash);
-            while (slots[i].entry != nullptr) {
-                i = (i + 1) & mask;
-            }
-            slots[i] = old[j];
+            PlaceSlot(old[j]);
         }
     }
     Free(old);

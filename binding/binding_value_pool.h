@@ -124,6 +124,8 @@ private:
     struct InternSlot;
     std::size_t HomeSlot(std::uint32_t hash) const noexcept;
     InternSlot* FindSlot(std::string_view text, std::uint32_t hash) const noexcept;
+    // Puts a slot into the first free place of its probe run; the table has a free slot.
+    void PlaceSlot(const InternSlot& slot) noexcept;
     bool GrowInternTable(std::size_t count) noexcept;
     void ReturnPage(void* page) noexcept;
     void ReleasePendingRegions() noexcept;
