@@ -4,11 +4,12 @@
 #include <cstdint>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+// Older C library headers lack the request; older kernels refuse it, which is harmless.
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
 #endif
-#include <unistd.h>
 
 namespace Korvel::Platform {
 namespace {
