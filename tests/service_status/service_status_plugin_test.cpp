@@ -103,6 +103,17 @@ protected:
         host.RunDueTimers();
     }
 
+    // The same in a host of its own (player in EUW, locale en_US) whose status API answers
+    // `response`.
+    static void StartIn(TestHost& fresh, CannedExternalResponse response) {
+        fresh.SetResource(kRegionData, kRegionDataValue);
+        fresh.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+        fresh.SetExternalResponse(kApiUrl, std::move(response));
+        fresh.Load();
+        ASSERT_TRUE(fresh.Initialize());
+        fresh.RunDueTimers();
+    }
+
     std::vector<std::string> EventNames() const {
         std::vector<std::string> names;
         for (const FiredEvent& event : host.Events()) {
@@ -236,17 +247,12 @@ TEST_F(ServiceStatusPlugin, FailedFetchesLogTheBodyAndPublishAnEmptyTickerAndUnk
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TestHost fresh;
-        fresh.SetResource(kRegionData, kRegionDataValue);
-        fresh.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
         CannedExternalResponse response;
         response.transportCode = c.transport;
         response.status = c.status;
         response.body = c.body;
-        fresh.SetExternalResponse(kApiUrl, response);
-        fresh.Load();
-        ASSERT_TRUE(fresh.Initialize());
-        fresh.RunDueTimers();
+        TestHost fresh;
+        ASSERT_NO_FATAL_FAILURE(StartIn(fresh, std::move(response)));
 
         ASSERT_EQ(fresh.LogLines().size(), 1u);
         EXPECT_EQ(fresh.LogLines()[0].level, 1);
@@ -274,16 +280,11 @@ TEST_F(ServiceStatusPlugin, OnlyStatusesFrom200To299CountAsSuccess) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
-        TestHost fresh;
-        fresh.SetResource(kRegionData, kRegionDataValue);
-        fresh.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
         CannedExternalResponse response;
         response.status = c.status;
         response.body = R"({"status":"online"})";
-        fresh.SetExternalResponse(kApiUrl, response);
-        fresh.Load();
-        ASSERT_TRUE(fresh.Initialize());
-        fresh.RunDueTimers();
+        TestHost fresh;
+        ASSERT_NO_FATAL_FAILURE(StartIn(fresh, std::move(response)));
 
         const bool success = *c.line == '\0';
         std::vector<std::string> lines;
@@ -331,15 +332,10 @@ TEST_F(ServiceStatusPlugin, BadDocumentsStillPublishAResult) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
-        TestHost fresh;
-        fresh.SetResource(kRegionData, kRegionDataValue);
-        fresh.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
         CannedExternalResponse response;
         response.body = c.body;
-        fresh.SetExternalResponse(kApiUrl, response);
-        fresh.Load();
-        ASSERT_TRUE(fresh.Initialize());
-        fresh.RunDueTimers();
+        TestHost fresh;
+        ASSERT_NO_FATAL_FAILURE(StartIn(fresh, std::move(response)));
         EXPECT_TRUE(fresh.LogLines().empty());
         ASSERT_EQ(fresh.Events().size(), 4u);
         EXPECT_EQ(fresh.Events()[0].payload, ResourceEvent(kTickerPath, c.ticker));
