@@ -10,6 +10,7 @@
 
 #include "binding/binding_visitor.h"
 #include "binding/binding_walk.h"
+#include "binding/text_up_to_zero.h"
 #include "encoding/base64.h"
 #include "encoding/decode_limits.h"
 
@@ -24,13 +25,6 @@ constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   
 using DecodeLimits::kMaxElementGap;
 static_assert(BindingProperty::kMaxElements == DecodeLimits::kMaxCollectionElements,
               "the collection limit is the one the decoders enforce");
-
-std::string_view UpToZero(std::string_view text) noexcept {
-    const void* zero = text.empty() ? nullptr : std::memchr(text.data(), 0, text.size());
-    return zero == nullptr ? text
-                           : text.substr(0, static_cast<std::size_t>(
-                                                static_cast<const char*>(zero) - text.data()));
-}
 
 bool IsContainer(BindingKind kind) noexcept {
     return kind == BindingKind::Collection || kind == BindingKind::Structure;
@@ -624,7 +618,7 @@ void BindingProperty::SetString(const char* text) {
 }
 
 void BindingProperty::SetString(std::string_view text) {
-    text = UpToZero(text);
+    text = TextUpToZero(text);
     if (text.empty()) {
         SetInterned(&BindingInternedString::Empty());
         return;
@@ -791,7 +785,7 @@ const BindingProperty* BindingProperty::FindMember(std::string_view name) const 
     if (kind_ != BindingKind::Structure) {
         return nullptr;
     }
-    return BindingPropertyAccess::Find(*payload_.structure, UpToZero(name));
+    return BindingPropertyAccess::Find(*payload_.structure, TextUpToZero(name));
 }
 
 const BindingProperty& BindingProperty::Member(std::string_view name) const noexcept {
@@ -842,14 +836,14 @@ BindingMemberRange<false> BindingProperty::Members() noexcept {
 // Write access
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
-    return BindingPropertyAccess::FindOrInsert(*this, UpToZero(name));
+    return BindingPropertyAccess::FindOrInsert(*this, TextUpToZero(name));
 }
 
 bool BindingProperty::RemoveMember(std::string_view name) noexcept {
     if (kind_ != BindingKind::Structure) {
         return false;
     }
-    return BindingPropertyAccess::Remove(*this, UpToZero(name));
+    return BindingPropertyAccess::Remove(*this, TextUpToZero(name));
 }
 
 bool BindingProperty::GrowCollection(std::size_t count) {

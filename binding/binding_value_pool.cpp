@@ -6,6 +6,7 @@
 #include "binding/binding_page_source.h"
 #include "binding/binding_property.h"
 #include "binding/static_type_id.h"
+#include "binding/text_up_to_zero.h"
 #include "diagnostics/allocation.h"
 
 namespace Korvel {
@@ -131,9 +132,22 @@ std::uint32_t SlotHash(std::string_view text) noexcept {
         left -= 8;
     }
     if (left > 0) {
-        std::uint64_t word = 0;
-        for (std::size_t i = 0; i < left; ++i) {
-            word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[i])) << (8 * i);
+        // The last bytes are read with loads that may overlap bytes already mixed in (the length
+        // is part of the hash, so texts of different lengths still differ).
+        std::uint64_t word;
+        if (text.size() >= 8) {
+            std::memcpy(&word, text.data() + text.size() - 8, sizeof word);
+        } else if (left >= 4) {
+            std::uint32_t low;
+            std::uint32_t high;
+            std::memcpy(&low, at, sizeof low);
+            std::memcpy(&high, at + left - 4, sizeof high);
+            word = low | (static_cast<std::uint64_t>(high) << 32);
+        } else {
+            const auto byte = [at](std::size_t i) {
+                return static_cast<std::uint64_t>(static_cast<unsigned char>(at[i]));
+            };
+            word = byte(0) | (byte(left / 2) << 8) | (byte(left - 1) << 16);
         }
         hash = (hash ^ word) * kMultiplier;
         hash ^= hash >> 29;
@@ -177,32 +191,26 @@ BindingValuePool::~BindingValuePool() {
     if (pendingCount_ != 0) {
         ReleasePendingRegions();
     }
-    // Every value of the tree has been released, so every 4096-byte page has gone back already.
-    // Pages still linked (only possible if a value was never released) are returned here, so the
-    // chunk can still be given back.
-    for (std::size_t i = 0; i < kBinCount; ++i) {
-        Bin& bin = bins_[i];
-        PageHeader* page = bin.firstPage;
-        while (page != nullptr) {
-            PageHeader* next = page->Next(bin);
-            if (page->PageSize() == kPageSize) {
-                BindingPageSource::Instance().ReturnPage(page);
-            }
-            page = next;
-        }
-        bin.firstPage = nullptr;
-    }
-    if (internSlots_ != nullptr && !tearingDown_) {
-        // Entries still present belong to values that were never released; free their blocks'
-        // large copies (pool blocks go with the pages).
-        for (std::size_t i = 0; i < internSlotCount_; ++i) {
-            BindingInternedString* entry = internSlots_[i].entry;
-            if (entry != nullptr && InternedBlockSize(entry->length) > kMaxBlockSize) {
-                Free(entry);
-            }
+    // Entries still present belong to a tree torn down with the pool (or to values that were
+    // never released): free the copies kept outside the pages; the others go with the pages.
+    for (std::size_t i = 0; largeInternCount_ != 0 && i < internSlotCount_; ++i) {
+        BindingInternedString* entry = internSlots_[i].entry;
+        if (entry != nullptr && InternedBlockSize(entry->length) > kMaxBlockSize) {
+            Free(entry);
+            --largeInternCount_;
         }
     }
-    // During a teardown the slots may still point at entries whose blocks have gone back.
+    // Every page still held goes back; the chunks they empty are released together.
+    ++releaseDepth_;
+    for (std::size_t i = 0; i < pageSlotCount_; ++i) {
+        if (pageSlots_[i] != nullptr) {
+            ReturnPage(pageSlots_[i]);
+        }
+    }
+    if (pendingCount_ != 0) {
+        ReleasePendingRegions();
+    }
+    Free(pageSlots_);
     Free(internSlots_);
 }
 
@@ -247,7 +255,12 @@ void* BindingValuePool::AllocateBlock(std::size_t size) {
         if (page == nullptr) {
             throw std::bad_alloc();
         }
-        ++pagesHeld_;
+        try {
+            RememberPage(page);
+        } catch (...) {
+            BindingPageSource::Instance().ReturnPage(page);
+            throw;
+        }
         FormatPage(page, kPageSize, rounded, false);
         bin.firstPage = reinterpret_cast<PageHeader*>(page);
     }
@@ -277,6 +290,9 @@ void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
     if (rounded > kMaxBlockSize) {
         Free(block);
         return;
+    }
+    if (tearingDown_) {
+        return; // the page goes back with the pool
     }
     Bin& bin = BinFor(rounded);
     auto* bytes = static_cast<unsigned char*>(block);
@@ -309,9 +325,74 @@ void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
         if (next != nullptr) {
             next->SetPrevious(previous, bin);
         }
-        --pagesHeld_;
+        ForgetPage(page);
         ReturnPage(page);
     }
+}
+
+std::size_t BindingValuePool::PageSlot(const void* page) const noexcept {
+    // Page addresses differ above their low 12 bits; the multiplication spreads those bits.
+    const auto number = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(page) >> 12);
+    return static_cast<std::size_t>((number * 0x9E3779B97F4A7C15ull) >> 32) & (pageSlotCount_ - 1);
+}
+
+void BindingValuePool::RememberPage(void* page) {
+    if (2 * (pagesHeld_ + 1) > pageSlotCount_ &&
+        !GrowPageSet(pageSlotCount_ == 0 ? 16 : 2 * pageSlotCount_)) {
+        throw std::bad_alloc();
+    }
+    std::size_t i = PageSlot(page);
+    while (pageSlots_[i] != nullptr) {
+        i = (i + 1) & (pageSlotCount_ - 1);
+    }
+    pageSlots_[i] = page;
+    ++pagesHeld_;
+}
+
+void BindingValuePool::ForgetPage(void* page) noexcept {
+    const std::size_t mask = pageSlotCount_ - 1;
+    std::size_t hole = PageSlot(page);
+    while (pageSlots_[hole] != page) {
+        hole = (hole + 1) & mask;
+    }
+    // Backward-shift deletion, as in the intern table.
+    for (std::size_t next = (hole + 1) & mask; pageSlots_[next] != nullptr;
+         next = (next + 1) & mask) {
+        const std::size_t home = PageSlot(pageSlots_[next]);
+        const bool homeInBetween =
+            hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+        if (!homeInBetween) {
+            pageSlots_[hole] = pageSlots_[next];
+            hole = next;
+        }
+    }
+    pageSlots_[hole] = nullptr;
+    --pagesHeld_;
+}
+
+bool BindingValuePool::GrowPageSet(std::size_t count) noexcept {
+    auto* slots = static_cast<void**>(Allocate(count * sizeof(void*)));
+    if (slots == nullptr) {
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        slots[i] = nullptr;
+    }
+    void** old = pageSlots_;
+    const std::size_t oldCount = pageSlotCount_;
+    pageSlots_ = slots;
+    pageSlotCount_ = count;
+    for (std::size_t j = 0; j < oldCount; ++j) {
+        if (old[j] != nullptr) {
+            std::size_t i = PageSlot(old[j]);
+            while (pageSlots_[i] != nullptr) {
+                i = (i + 1) & (count - 1);
+            }
+            pageSlots_[i] = old[j];
+        }
+    }
+    Free(old);
+    return true;
 }
 
 void BindingValuePool::ReturnPage(void* page) noexcept {
@@ -398,7 +479,7 @@ void BindingValuePool::PlaceSlot(const InternSlot& slot) noexcept {
 }
 
 const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
-    return InternWhole(text.substr(0, text.find('\0')));
+    return InternWhole(TextUpToZero(text));
 }
 
 const BindingInternedString* BindingValuePool::InternWhole(std::string_view text) {
@@ -433,6 +514,9 @@ const BindingInternedString* BindingValuePool::InternWhole(std::string_view text
     copy[text.size()] = '\0';
     PlaceSlot({hash, entry});
     ++internCount_;
+    if (InternedBlockSize(text.size()) > kMaxBlockSize) {
+        ++largeInternCount_;
+    }
     return entry;
 }
 
@@ -466,12 +550,11 @@ void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexce
     if (text == nullptr || text == &BindingInternedString::Empty() || internSlots_ == nullptr) {
         return;
     }
+    if (tearingDown_) {
+        return; // the entry goes with the pool
+    }
     auto* entry = const_cast<BindingInternedString*>(text);
     if (--entry->references != 0) {
-        return;
-    }
-    if (tearingDown_) {
-        FreeBlock(entry, InternedBlockSize(entry->length));
         return;
     }
     const std::size_t mask = internSlotCount_ - 1;
@@ -495,11 +578,15 @@ void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexce
         internSlots_[hole] = {0, nullptr};
         --internCount_;
     }
-    FreeBlock(entry, InternedBlockSize(entry->length));
+    const std::size_t blockSize = InternedBlockSize(entry->length);
+    if (blockSize > kMaxBlockSize) {
+        --largeInternCount_;
+    }
+    FreeBlock(entry, blockSize);
 }
 
 const BindingInternedString* BindingValuePool::FindInterned(std::string_view text) const noexcept {
-    text = text.substr(0, text.find('\0'));
+    text = TextUpToZero(text);
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }

@@ -101,10 +101,10 @@ public:
     void BeginRelease() noexcept { ++releaseDepth_; }
     void EndRelease() noexcept;
 
-    // The tree is being destroyed together with this pool: no string is looked up any more, so
-    // from now on a string whose count drops to zero only gives its block back and is not taken
-    // out of the intern table, which the destructor then frees whole. Saves a table search per
-    // string when a large tree goes away.
+    // The tree is being destroyed together with this pool: from now on FreeBlock (for blocks of
+    // the bins) and ReleaseInterned do nothing, and the destructor gives back every page the pool
+    // holds and every string copy kept outside the pages at once. Saves touching every string and
+    // every block of a large tree while it goes away.
     void BeginTeardown() noexcept { tearingDown_ = true; }
 
     // A scratch value of this pool that absorbs writes which the tree refuses (an element index
@@ -127,6 +127,12 @@ private:
     // Puts a slot into the first free place of its probe run; the table has a free slot.
     void PlaceSlot(const InternSlot& slot) noexcept;
     bool GrowInternTable(std::size_t count) noexcept;
+    // The set of 4096-byte pages the pool holds (open addressing on the page address, linear
+    // probing), so that a teardown can give them all back without the blocks being freed.
+    std::size_t PageSlot(const void* page) const noexcept;
+    void RememberPage(void* page);
+    void ForgetPage(void* page) noexcept;
+    bool GrowPageSet(std::size_t count) noexcept;
     void ReturnPage(void* page) noexcept;
     void ReleasePendingRegions() noexcept;
 
@@ -138,12 +144,15 @@ private:
     Bin bins_[kBinCount];
     std::uint32_t formattedBins_ = 0; // bit i: bin i's inline page has been formatted
     std::size_t pagesHeld_ = 0;
+    void** pageSlots_ = nullptr;    // null: a free slot
+    std::size_t pageSlotCount_ = 0; // a power of two, more than twice pagesHeld_
     // Intern table: open addressing with linear probing; a slot keeps a hash of the entry's text
     // beside the pointer, so probing compares hashes without touching the entries.
     InternSlot* internSlots_ = nullptr;
     std::size_t internSlotCount_ = 0; // a power of two
     unsigned internShift_ = 32;       // 32 - log2(internSlotCount_)
     std::size_t internCount_ = 0;
+    std::size_t largeInternCount_ = 0; // entries too long for a block of the bins
     bool tearingDown_ = false;
     BindingProperty* discard_ = nullptr;
     static constexpr std::size_t kPendingRegions = 32;

@@ -101,6 +101,29 @@ TEST(BindingProperty, StringsAndBlobsAndEnums) {
     EXPECT_EQ(value.Size(), 1u);
 }
 
+TEST(BindingProperty, StringsEndAtTheirFirstZeroByteAtAnyPosition) {
+    // Lengths on both sides of the four- and eight-byte steps and of the long-text path; bytes
+    // around the zero that look like it to a careless word test (0x01, 0x80, 0xFF).
+    for (const std::size_t length :
+         {1u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 127u, 128u, 129u, 300u}) {
+        for (std::size_t zero = 0; zero <= length; ++zero) {
+            std::string text(length, '\x80');
+            for (std::size_t i = 0; i < length; i += 3) {
+                text[i] = i % 2 == 0 ? '\x01' : '\xFF';
+            }
+            if (zero < length) {
+                text[zero] = '\0';
+            }
+            BindingProperty value;
+            value.SetString(std::string_view(text));
+            ASSERT_EQ(value.GetString(), std::string_view(text).substr(0, zero))
+                << "length " << length << ", zero at " << zero;
+            value.Member(std::string_view(text)) = 1;
+            ASSERT_EQ(MemberNames(value), std::vector<std::string>{text.substr(0, zero)});
+        }
+    }
+}
+
 TEST(BindingProperty, SizeOfEachKind) {
     BindingProperty value;
     EXPECT_EQ(value.Size(), 0u);

@@ -74,6 +74,38 @@ TEST(BindingTreeMemory, BuildingAndDestroyingReturnsEverything) {
     EXPECT_EQ(LiveBytes(), bytesBefore);
 }
 
+// Pages that empty while the tree lives go back at once; the root's destruction later gives back
+// the pages still held, each once. A second tree shares the chunks, so a page given back twice
+// would show in the count instead of vanishing with a released chunk.
+TEST(BindingTreeMemory, PagesEmptiedBeforeTheTreeIsDestroyedGoBackOnce) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    const std::size_t pagesBefore = source.PagesInUse();
+    const std::size_t regionsBefore = Platform::LiveRegionCount();
+    const std::uint64_t bytesBefore = LiveBytes();
+    {
+        BindingProperty other;
+        {
+            BindingProperty root;
+            for (int round = 0; round < 20; ++round) {
+                BuildMixedTree(root.Member("a").Append(), 1500);
+                BuildMixedTree(root.Member("b").Append(), 1500);
+                BuildMixedTree(other.Append(), 300);
+            }
+            const std::size_t held = root.Pool()->PagesHeld();
+            ASSERT_TRUE(root.RemoveMember("a"));
+            EXPECT_LT(root.Pool()->PagesHeld(), held);
+            BuildMixedTree(root.Member("c"), 20000);
+            ASSERT_TRUE(root.RemoveMember("b"));
+            EXPECT_EQ(source.PagesInUse(),
+                      pagesBefore + root.Pool()->PagesHeld() + other.Pool()->PagesHeld());
+        }
+        EXPECT_EQ(source.PagesInUse(), pagesBefore + other.Pool()->PagesHeld());
+    }
+    EXPECT_EQ(source.PagesInUse(), pagesBefore);
+    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+}
+
 // Destroying a root drops its intern table whole instead of searching it once per string; every
 // string block must still go back exactly once, shared or not, short (pool block) or long (heap),
 // including what the pool's scratch value holds.
