@@ -4,15 +4,17 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
-#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include "binding/binding_allocator.h"
+#include "diagnostics/allocation.h"
 #include "diagnostics/format_message.h"
 #include "encoding/decode_limits.h"
 #include "encoding/json_allocator.h"
@@ -105,10 +107,10 @@ bool BeyondDoubleRange(std::string_view number) {
 // when that collection grows, which happens only while it is the innermost open container.
 class TreeHandler {
 public:
-    // `numberStart` gives the offset where the number being reported starts, given its length.
-    TreeHandler(BindingProperty& root, std::size_t (*numberStart)(const void*, std::size_t),
-                const void* stream)
-        : target_(&root), numberStart_(numberStart), stream_(stream) {
+    // The reader reads the stream through a local copy and brings it up to date only after each
+    // number, so while a number is reported the stream still stands at the number's start.
+    TreeHandler(BindingProperty& root, rapidjson::InsituStringStream& stream)
+        : target_(&root), stream_(&stream) {
         stack_.reserve(16);
     }
 
@@ -166,13 +168,13 @@ public:
         if (parsed.ec == std::errc::result_out_of_range) {
             if (BeyondDoubleRange(std::string_view(text, length))) {
                 refusal_ = JsonParseErrorText(rapidjson::kParseErrorNumberTooBig);
-                refusalOffset_ = numberStart_(stream_, length);
+                refusalOffset_ = stream_->Tell();
                 return false;
             }
             value = negative ? -0.0 : 0.0; // nearer to zero than the smallest double
         } else if (parsed.ec != std::errc{} || parsed.ptr != end) {
             refusal_ = JsonParseErrorText(rapidjson::kParseErrorValueInvalid);
-            refusalOffset_ = numberStart_(stream_, length);
+            refusalOffset_ = stream_->Tell();
             return false;
         }
         return Double(value);
@@ -252,29 +254,23 @@ private:
     }
 
     BindingProperty* target_;
-    std::size_t (*numberStart_)(const void*, std::size_t);
-    const void* stream_;
+    rapidjson::InsituStringStream* stream_;
     std::vector<Open_, BindingAllocator<Open_>> stack_;
     const char* refusal_ = nullptr;
     std::optional<std::size_t> refusalOffset_;
 };
 
-template <typename Stream>
-BindingResult Read(Stream& stream) {
+BindingResult Parse(rapidjson::InsituStringStream& stream) {
+    static_assert(rapidjson::StreamTraits<rapidjson::InsituStringStream>::copyOptimization,
+                  "the handler takes a number's offset from the stream while it is reported");
     BindingResult result;
-    // The reader reads a stream with copy optimisation (a NUL-terminated text) through a local
-    // copy and brings the stream up to date only after the number, so while the number is reported
-    // the stream still stands at its start; any other stream already stands right after it.
-    const auto numberStart = [](const void* s, std::size_t length) -> std::size_t {
-        const std::size_t at = static_cast<const Stream*>(s)->Tell();
-        return rapidjson::StreamTraits<Stream>::copyOptimization ? at : at - length;
-    };
-    TreeHandler handler(result.value, numberStart, &stream);
+    TreeHandler handler(result.value, stream);
     JsonAllocator allocator;
     rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader(
         &allocator);
     const rapidjson::ParseResult parsed =
-        reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, handler);
+        reader.Parse<rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag>(stream,
+                                                                                          handler);
     if (!parsed.IsError()) {
         return result;
     }
@@ -289,6 +285,26 @@ BindingResult Read(Stream& stream) {
     return result;
 }
 
+// Reads a private copy of the text in place: the reader unescapes each string where it stands
+// instead of pushing it character by character onto its own stack, which saves about a tenth of
+// the reading time for the price of one copy of the input. The copy ends at the text's first zero
+// byte, as the document does.
+BindingResult Read(std::string_view text) {
+    struct FreeCopy {
+        void operator()(char* copy) const noexcept { Free(copy); }
+    };
+    std::unique_ptr<char, FreeCopy> copy(static_cast<char*>(Allocate(text.size() + 1)));
+    if (copy == nullptr) {
+        throw std::bad_alloc();
+    }
+    if (!text.empty()) {
+        std::memcpy(copy.get(), text.data(), text.size());
+    }
+    copy.get()[text.size()] = '\0';
+    rapidjson::InsituStringStream stream(copy.get());
+    return Parse(stream);
+}
+
 } // namespace
 
 const char* JsonParseErrorText(std::uint32_t code) noexcept {
@@ -296,15 +312,11 @@ const char* JsonParseErrorText(std::uint32_t code) noexcept {
 }
 
 BindingResult ReadJson(const char* text) {
-    rapidjson::StringStream stream(text != nullptr ? text : "");
-    return Read(stream);
+    return Read(text != nullptr ? std::string_view(text) : std::string_view());
 }
 
 BindingResult ReadJson(std::string_view text) {
-    // The memory stream reads a zero byte at its end, so the text ends at its first zero byte
-    // either way.
-    rapidjson::MemoryStream stream(text.data(), text.size());
-    return Read(stream);
+    return Read(text);
 }
 
 } // namespace Korvel
