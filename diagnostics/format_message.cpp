@@ -456,34 +456,30 @@ std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
             directive[directiveLength++] = c;
         };
 
+        // A width or precision: digits, or "*" taking its value from the arguments.
+        const auto appendNumberOrStar = [&] {
+            if (*p == '*') {
+                append(*p++);
+                if (!stop) {
+                    takeStar();
+                }
+            } else {
+                while (IsDigit(*p) && !stop) {
+                    append(*p++);
+                }
+            }
+        };
+
         if (!bare) {
             if (!widthDone) {
                 while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr && !stop) {
                     append(*p++);
                 }
-                if (*p == '*') {
-                    append(*p++);
-                    if (!stop) {
-                        takeStar();
-                    }
-                } else {
-                    while (IsDigit(*p) && !stop) {
-                        append(*p++);
-                    }
-                }
+                appendNumberOrStar();
             }
             if (*p == '.' && !stop) {
                 append(*p++);
-                if (*p == '*') {
-                    append(*p++);
-                    if (!stop) {
-                        takeStar();
-                    }
-                } else {
-                    while (IsDigit(*p) && !stop) {
-                        append(*p++);
-                    }
-                }
+                appendNumberOrStar();
             }
             if (!stop) {
                 if ((p[0] == 'h' && p[1] == 'h') || (p[0] == 'l' && p[1] == 'l')) {
