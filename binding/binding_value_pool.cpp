@@ -350,9 +350,15 @@ void BindingValuePool::RememberPage(void* page) {
 }
 
 void BindingValuePool::ForgetPage(void* page) noexcept {
+    if (pageSlots_ == nullptr) {
+        return;
+    }
     const std::size_t mask = pageSlotCount_ - 1;
     std::size_t hole = PageSlot(page);
     while (pageSlots_[hole] != page) {
+        if (pageSlots_[hole] == nullptr) {
+            return; // not a page of this pool; every page the pool takes is entered
+        }
         hole = (hole + 1) & mask;
     }
     // Backward-shift deletion, as in the intern table.
