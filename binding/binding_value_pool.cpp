@@ -200,7 +200,8 @@ BindingValuePool::~BindingValuePool() {
             --largeInternCount_;
         }
     }
-    // Every page still held goes back; the chunks they empty are released together.
+    // Every page still held goes back; the chunks they empty are released together (a release
+    // scope that the going pool never closes).
     ++releaseDepth_;
     for (std::size_t i = 0; i < pageSlotCount_; ++i) {
         if (pageSlots_[i] != nullptr) {

@@ -145,7 +145,7 @@ private:
     std::uint32_t formattedBins_ = 0; // bit i: bin i's inline page has been formatted
     std::size_t pagesHeld_ = 0;
     void** pageSlots_ = nullptr;    // null: a free slot
-    std::size_t pageSlotCount_ = 0; // a power of two, more than twice pagesHeld_
+    std::size_t pageSlotCount_ = 0; // a power of two, at least twice pagesHeld_
     // Intern table: open addressing with linear probing; a slot keeps a hash of the entry's text
     // beside the pointer, so probing compares hashes without touching the entries.
     InternSlot* internSlots_ = nullptr;
