@@ -86,10 +86,13 @@ TEST(BindingTreeMemory, PagesEmptiedBeforeTheTreeIsDestroyedGoBackOnce) {
         BindingProperty other;
         {
             BindingProperty root;
-            for (int round = 0; round < 20; ++round) {
-                BuildMixedTree(root.Member("a").Append(), 1500);
-                BuildMixedTree(root.Member("b").Append(), 1500);
-                BuildMixedTree(other.Append(), 300);
+            // "a" and "b" are built one after the other, so that most pages hold blocks of one
+            // of them only; "other" takes pages in between, from the same chunks.
+            for (const char* name : {"a", "b"}) {
+                for (int round = 0; round < 20; ++round) {
+                    BuildMixedTree(root.Member(name).Append(), 1500);
+                    BuildMixedTree(other.Append(), 300);
+                }
             }
             const std::size_t held = root.Pool()->PagesHeld();
             ASSERT_TRUE(root.RemoveMember("a"));
