@@ -115,6 +115,25 @@ std::size_t InternedBlockSize(std::size_t length) noexcept {
     return (raw + align - 1) & ~(align - 1);
 }
 
+// Empties `hole` in a table of open addressing with linear probing (`mask` + 1 slots, a power of
+// two) by backward-shift deletion: later entries of the probe run whose home slot does not lie
+// between the hole and themselves move into the hole, so no run is broken. `home` gives an
+// entry's home slot, `isFree` tells a free slot, and `freeSlot` is written into the last hole.
+template <typename Slot, typename Home, typename IsFree>
+void CloseHole(Slot* slots, std::size_t mask, std::size_t hole, Home home, IsFree isFree,
+               const Slot& freeSlot) noexcept {
+    for (std::size_t next = (hole + 1) & mask; !isFree(slots[next]); next = (next + 1) & mask) {
+        const std::size_t at = home(slots[next]);
+        const bool homeInBetween =
+            hole <= next ? (hole < at && at <= next) : (hole < at || at <= next);
+        if (!homeInBetween) {
+            slots[hole] = slots[next];
+            hole = next;
+        }
+    }
+    slots[hole] = freeSlot;
+}
+
 // The hash that places texts in the intern table. It reads eight bytes at a time and so costs a
 // fraction of the binding hash, which goes byte by byte; that one is computed only when a new
 // entry is made, and lookups of texts already present (most of them) never need it.
@@ -187,9 +206,6 @@ BindingValuePool::~BindingValuePool() {
         discard_->~BindingProperty();
         FreeBlock(discard_, sizeof(BindingProperty));
         discard_ = nullptr;
-    }
-    if (pendingCount_ != 0) {
-        ReleasePendingRegions();
     }
     // Entries still present belong to a tree torn down with the pool (or to values that were
     // never released): free the copies kept outside the pages; the others go with the pages.
@@ -342,12 +358,16 @@ void BindingValuePool::RememberPage(void* page) {
         !GrowPageSet(pageSlotCount_ == 0 ? 16 : 2 * pageSlotCount_)) {
         throw std::bad_alloc();
     }
+    PlacePage(page);
+    ++pagesHeld_;
+}
+
+void BindingValuePool::PlacePage(void* page) noexcept {
     std::size_t i = PageSlot(page);
     while (pageSlots_[i] != nullptr) {
         i = (i + 1) & (pageSlotCount_ - 1);
     }
     pageSlots_[i] = page;
-    ++pagesHeld_;
 }
 
 void BindingValuePool::ForgetPage(void* page) noexcept {
@@ -362,18 +382,9 @@ void BindingValuePool::ForgetPage(void* page) noexcept {
         }
         hole = (hole + 1) & mask;
     }
-    // Backward-shift deletion, as in the intern table.
-    for (std::size_t next = (hole + 1) & mask; pageSlots_[next] != nullptr;
-         next = (next + 1) & mask) {
-        const std::size_t home = PageSlot(pageSlots_[next]);
-        const bool homeInBetween =
-            hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
-        if (!homeInBetween) {
-            pageSlots_[hole] = pageSlots_[next];
-            hole = next;
-        }
-    }
-    pageSlots_[hole] = nullptr;
+    CloseHole(
+        pageSlots_, mask, hole, [this](void* slot) { return PageSlot(slot); },
+        [](void* slot) { return slot == nullptr; }, static_cast<void*>(nullptr));
     --pagesHeld_;
 }
 
@@ -391,11 +402,7 @@ bool BindingValuePool::GrowPageSet(std::size_t count) noexcept {
     pageSlotCount_ = count;
     for (std::size_t j = 0; j < oldCount; ++j) {
         if (old[j] != nullptr) {
-            std::size_t i = PageSlot(old[j]);
-            while (pageSlots_[i] != nullptr) {
-                i = (i + 1) & (count - 1);
-            }
-            pageSlots_[i] = old[j];
+            PlacePage(old[j]);
         }
     }
     Free(old);
@@ -570,19 +577,10 @@ void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexce
         hole = (hole + 1) & mask;
     }
     if (internSlots_[hole].entry == entry) {
-        // Backward-shift deletion: later entries of the probe run whose home slot does not lie
-        // between the hole and themselves move into the hole, so no run is broken.
-        for (std::size_t next = (hole + 1) & mask; internSlots_[next].entry != nullptr;
-             next = (next + 1) & mask) {
-            const std::size_t home = HomeSlot(internSlots_[next].hash);
-            const bool homeInBetween =
-                hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
-            if (!homeInBetween) {
-                internSlots_[hole] = internSlots_[next];
-                hole = next;
-            }
-        }
-        internSlots_[hole] = {0, nullptr};
+        CloseHole(
+            internSlots_, mask, hole,
+            [this](const InternSlot& slot) { return HomeSlot(slot.hash); },
+            [](const InternSlot& slot) { return slot.entry == nullptr; }, InternSlot{0, nullptr});
         --internCount_;
     }
     const std::size_t blockSize = InternedBlockSize(entry->length);

@@ -132,6 +132,8 @@ private:
     std::size_t PageSlot(const void* page) const noexcept;
     void RememberPage(void* page);
     void ForgetPage(void* page) noexcept;
+    // Puts a page into the first free slot of its probe run; the set has a free slot.
+    void PlacePage(void* page) noexcept;
     bool GrowPageSet(std::size_t count) noexcept;
     void ReturnPage(void* page) noexcept;
     void ReleasePendingRegions() noexcept;
