@@ -28,6 +28,20 @@ std::uint64_t LiveBytes() {
     return statistics.bytesAllocated - statistics.bytesFreed;
 }
 
+// The pages, system regions and counted bytes in use when it is made; ExpectAllBack checks that
+// every one of them has come back.
+struct MemoryInUse {
+    std::size_t pages = BindingPageSource::Instance().PagesInUse();
+    std::size_t regions = Platform::LiveRegionCount();
+    std::uint64_t bytes = LiveBytes();
+
+    void ExpectAllBack() const {
+        EXPECT_EQ(BindingPageSource::Instance().PagesInUse(), pages);
+        EXPECT_EQ(Platform::LiveRegionCount(), regions);
+        EXPECT_EQ(LiveBytes(), bytes);
+    }
+};
+
 // A tree of about `count` nodes of every kind: records with repeated and unique member names,
 // strings short and long, blobs, enums and nested collections.
 void BuildMixedTree(BindingProperty& root, int count) {
@@ -55,23 +69,19 @@ void BuildMixedTree(BindingProperty& root, int count) {
 
 TEST(BindingTreeMemory, BuildingAndDestroyingReturnsEverything) {
     BindingPageSource& source = BindingPageSource::Instance();
-    const std::size_t pagesBefore = source.PagesInUse();
-    const std::size_t regionsBefore = Platform::LiveRegionCount();
-    const std::uint64_t bytesBefore = LiveBytes();
+    const MemoryInUse before;
     {
         BindingProperty root;
         BuildMixedTree(root, 100000);
-        EXPECT_GT(source.PagesInUse(), pagesBefore + 16);
-        EXPECT_GT(LiveBytes(), bytesBefore); // element arrays, blobs, the pool: all counted
+        EXPECT_GT(source.PagesInUse(), before.pages + 16);
+        EXPECT_GT(LiveBytes(), before.bytes); // element arrays, blobs, the pool: all counted
         BindingProperty copy(root);
         EXPECT_TRUE(copy == root);
         root.Clear();
         EXPECT_EQ(root.Pool()->PagesHeld(), 0u);
         EXPECT_EQ(root.Pool()->InternedCount(), 0u);
     }
-    EXPECT_EQ(source.PagesInUse(), pagesBefore);
-    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
-    EXPECT_EQ(LiveBytes(), bytesBefore);
+    before.ExpectAllBack();
 }
 
 // Pages that empty while the tree lives go back at once; the root's destruction later gives back
@@ -79,9 +89,7 @@ TEST(BindingTreeMemory, BuildingAndDestroyingReturnsEverything) {
 // would show in the count instead of vanishing with a released chunk.
 TEST(BindingTreeMemory, PagesEmptiedBeforeTheTreeIsDestroyedGoBackOnce) {
     BindingPageSource& source = BindingPageSource::Instance();
-    const std::size_t pagesBefore = source.PagesInUse();
-    const std::size_t regionsBefore = Platform::LiveRegionCount();
-    const std::uint64_t bytesBefore = LiveBytes();
+    const MemoryInUse before;
     {
         BindingProperty other;
         {
@@ -100,13 +108,11 @@ TEST(BindingTreeMemory, PagesEmptiedBeforeTheTreeIsDestroyedGoBackOnce) {
             BuildMixedTree(root.Member("c"), 20000);
             ASSERT_TRUE(root.RemoveMember("b"));
             EXPECT_EQ(source.PagesInUse(),
-                      pagesBefore + root.Pool()->PagesHeld() + other.Pool()->PagesHeld());
+                      before.pages + root.Pool()->PagesHeld() + other.Pool()->PagesHeld());
         }
-        EXPECT_EQ(source.PagesInUse(), pagesBefore + other.Pool()->PagesHeld());
+        EXPECT_EQ(source.PagesInUse(), before.pages + other.Pool()->PagesHeld());
     }
-    EXPECT_EQ(source.PagesInUse(), pagesBefore);
-    EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
-    EXPECT_EQ(LiveBytes(), bytesBefore);
+    before.ExpectAllBack();
 }
 
 // Destroying a root drops its intern table whole instead of searching it once per string; every
