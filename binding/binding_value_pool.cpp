@@ -5,6 +5,7 @@
 
 #include "binding/binding_page_source.h"
 #include "binding/binding_property.h"
+#include "binding/same_bytes.h"
 #include "binding/static_type_id.h"
 #include "binding/text_up_to_zero.h"
 #include "diagnostics/allocation.h"
@@ -477,7 +478,7 @@ BindingValuePool::InternSlot* BindingValuePool::FindSlot(std::string_view text,
             return nullptr;
         }
         if (slot.hash == hash && slot.entry->length == text.size() &&
-            std::memcmp(slot.entry->Text(), text.data(), text.size()) == 0) {
+            SameBytes(slot.entry->Text(), text.data(), text.size())) {
             return &slot;
         }
     }

@@ -10,6 +10,7 @@
 
 #include "binding/binding_page_source.h"
 #include "binding/binding_property.h"
+#include "binding/same_bytes.h"
 #include "binding/static_type_id.h"
 #include "platform/virtual_memory.h"
 
@@ -276,6 +277,27 @@ TEST(BindingValuePool, InternTableGrowsAndKeepsEveryEntry) {
     }
     EXPECT_EQ(pool->InternedCount(), 0u);
     EXPECT_EQ(pool->PagesHeld(), 0u);
+}
+
+// The intern table compares texts with SameBytes: a difference at any position, in any bit, must
+// tell two texts apart, at every length around the word steps and beyond the inline limit.
+TEST(BindingValuePool, TextComparisonSeesEveryDifferingByte) {
+    for (std::size_t size = 0; size <= 80; ++size) {
+        std::string a(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            a[i] = static_cast<char>('a' + i % 26);
+        }
+        const std::string same = a;
+        EXPECT_TRUE(SameBytes(a.data(), same.data(), size)) << size;
+        for (std::size_t at = 0; at < size; ++at) {
+            for (const unsigned char flip : {0x01, 0x80}) {
+                std::string other = a;
+                other[at] = static_cast<char>(static_cast<unsigned char>(other[at]) ^ flip);
+                EXPECT_FALSE(SameBytes(a.data(), other.data(), size))
+                    << "size " << size << " position " << at << " bit " << int{flip};
+            }
+        }
+    }
 }
 
 TEST(BindingValuePool, PoolsInternIndependently) {
