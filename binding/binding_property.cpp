@@ -1,5 +1,6 @@
 #include "binding/binding_property.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -618,7 +619,12 @@ void BindingProperty::SetString(const char* text) {
 }
 
 void BindingProperty::SetString(std::string_view text) {
-    text = TextUpToZero(text);
+    SetString(ZeroFreeText{TextUpToZero(text)});
+}
+
+void BindingProperty::SetString(ZeroFreeText zeroFree) {
+    const std::string_view text = zeroFree.text;
+    assert(TextUpToZero(text).size() == text.size());
     if (text.empty()) {
         SetInterned(&BindingInternedString::Empty());
         return;
@@ -837,6 +843,11 @@ BindingMemberRange<false> BindingProperty::Members() noexcept {
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
     return BindingPropertyAccess::FindOrInsert(*this, TextUpToZero(name));
+}
+
+BindingProperty& BindingProperty::Member(ZeroFreeText name) {
+    assert(TextUpToZero(name.text).size() == name.text.size());
+    return BindingPropertyAccess::FindOrInsert(*this, name.text);
 }
 
 bool BindingProperty::RemoveMember(std::string_view name) noexcept {

@@ -42,6 +42,7 @@
 
 #include "binding/binding_allocator.h"
 #include "binding/binding_value_pool.h"
+#include "binding/text_up_to_zero.h"
 
 namespace Korvel {
 
@@ -171,6 +172,7 @@ public:
     // empty string.
     void SetString(const char* text);
     void SetString(std::string_view text);
+    void SetString(ZeroFreeText text);
     // "blob": copies the bytes, or takes a byte vector of the binding allocator.
     void SetBlob(std::span<const std::uint8_t> bytes);
     void SetBlob(const std::vector<std::uint8_t>& bytes);
@@ -233,6 +235,7 @@ public:
 
     // Write access (see the header comment).
     BindingProperty& Member(std::string_view name);
+    BindingProperty& Member(ZeroFreeText name);
     BindingProperty& Element(std::size_t index);
     BindingProperty& Append();
     // On a collection only (other kinds are left alone): ensures room for `count` elements.

@@ -9,6 +9,13 @@
 
 namespace Korvel {
 
+// A text whose producer has made sure that it holds no zero byte, so that the value it goes into
+// need not look for one. Decoders that can tell this of a whole document cheaply pass their texts
+// this way.
+struct ZeroFreeText {
+    std::string_view text;
+};
+
 inline std::string_view TextUpToZero(std::string_view text) noexcept {
     const char* const data = text.data();
     const std::size_t size = text.size();

@@ -109,8 +109,9 @@ class TreeHandler {
 public:
     // The reader reads the stream through a local copy and brings it up to date only after each
     // number, so while a number is reported the stream still stands at the number's start.
-    TreeHandler(BindingProperty& root, rapidjson::InsituStringStream& stream)
-        : target_(&root), stream_(&stream) {
+    // `zeroFree`: no text of the document can hold a zero byte.
+    TreeHandler(BindingProperty& root, rapidjson::InsituStringStream& stream, bool zeroFree)
+        : target_(&root), stream_(&stream), zeroFree_(zeroFree) {
         stack_.reserve(16);
     }
 
@@ -180,7 +181,14 @@ public:
         return Double(value);
     }
     bool String(const char* text, rapidjson::SizeType length, bool) {
-        return Set([&](BindingProperty& v) { v.SetString(std::string_view(text, length)); });
+        const std::string_view view(text, length);
+        return Set([&](BindingProperty& v) {
+            if (zeroFree_) {
+                v.SetString(ZeroFreeText{view});
+            } else {
+                v.SetString(view);
+            }
+        });
     }
     bool StartObject() {
         BindingProperty* value = Open();
@@ -192,7 +200,9 @@ public:
         return true;
     }
     bool Key(const char* name, rapidjson::SizeType length, bool) {
-        target_ = &stack_.back().value->Member(std::string_view(name, length));
+        const std::string_view view(name, length);
+        BindingProperty& structure = *stack_.back().value;
+        target_ = zeroFree_ ? &structure.Member(ZeroFreeText{view}) : &structure.Member(view);
         return true;
     }
     bool EndObject(rapidjson::SizeType) {
@@ -255,16 +265,38 @@ private:
 
     BindingProperty* target_;
     rapidjson::InsituStringStream* stream_;
+    bool zeroFree_;
     std::vector<Open_, BindingAllocator<Open_>> stack_;
     const char* refusal_ = nullptr;
     std::optional<std::size_t> refusalOffset_;
 };
 
-BindingResult Parse(rapidjson::InsituStringStream& stream) {
+// Whether a text of the document may hold a zero byte. The document itself ends at its first
+// zero byte, so only the escape "\u0000" can put one into a text. Each backslash is looked at
+// with the character after it: an escaped backslash cannot start an escape, so "\\u0000" is
+// no zero.
+bool MayHoldZeroEscape(const char* text, std::size_t size) noexcept {
+    const char* const end = text + size;
+    const char* at = text;
+    while (at < end) {
+        const void* found = std::memchr(at, '\\', static_cast<std::size_t>(end - at));
+        if (found == nullptr) {
+            return false;
+        }
+        at = static_cast<const char*>(found);
+        if (end - at >= 6 && std::memcmp(at + 1, "u0000", 5) == 0) {
+            return true;
+        }
+        at += 2;
+    }
+    return false;
+}
+
+BindingResult Parse(rapidjson::InsituStringStream& stream, bool zeroFree) {
     static_assert(rapidjson::StreamTraits<rapidjson::InsituStringStream>::copyOptimization,
                   "the handler takes a number's offset from the stream while it is reported");
     BindingResult result;
-    TreeHandler handler(result.value, stream);
+    TreeHandler handler(result.value, stream, zeroFree);
     JsonAllocator allocator;
     rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader(
         &allocator);
@@ -302,7 +334,7 @@ BindingResult Read(std::string_view text) {
     }
     copy.get()[text.size()] = '\0';
     rapidjson::InsituStringStream stream(copy.get());
-    return Parse(stream);
+    return Parse(stream, !MayHoldZeroEscape(copy.get(), text.size()));
 }
 
 } // namespace

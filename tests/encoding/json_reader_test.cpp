@@ -82,6 +82,18 @@ TEST(JsonReader, Strings) {
     // An escaped code point zero ends the string.
     EXPECT_EQ(ValueOf(R"("ab\u0000cd")").GetString(), "ab");
     EXPECT_EQ(ValueOf(R"({"k\u0000ey":1})").Member("k").GetUnsigned(), 1u);
+    // Behind an escaped backslash or quote the zero escape still counts; an escaped backslash
+    // followed by "u0000" is no escape at all.
+    EXPECT_EQ(ValueOf(R"(["\\\u0000x"])").Element(0).GetString(), "\\");
+    EXPECT_EQ(ValueOf(R"(["\"\u0000x"])").Element(0).GetString(), "\"");
+    EXPECT_EQ(ValueOf(R"(["\\u0000"])").Element(0).GetString(), "\\u0000");
+    // A zero escape far into the document ends its own text and no other.
+    const BindingProperty late =
+        ValueOf(R"({"a":"plain","b":"x\\y","c":"\\\\","d":"long text before\u0000after"})");
+    EXPECT_EQ(late.Member("a").GetString(), "plain");
+    EXPECT_EQ(late.Member("b").GetString(), "x\\y");
+    EXPECT_EQ(late.Member("c").GetString(), "\\\\");
+    EXPECT_EQ(late.Member("d").GetString(), "long text before");
     // Bytes that are not UTF-8 are kept as they are.
     EXPECT_EQ(ValueOf("\"\xFF\xC3(\"").GetString(), "\xFF\xC3(");
     EXPECT_EQ(ValueOf("\"\"").Kind(), BindingKind::String);
