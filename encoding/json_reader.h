@@ -36,8 +36,10 @@ namespace Korvel {
 BindingResult ReadJson(const char* text);
 // Reads a text held with a length, up to its first zero byte.
 BindingResult ReadJson(std::string_view text);
+// A string's length is known, so its text need not be measured again; it too ends at its first
+// zero byte.
 inline BindingResult ReadJson(const std::string& text) {
-    return ReadJson(text.c_str());
+    return ReadJson(std::string_view(text));
 }
 
 // The reader's English text for a RapidJSON parse error code: 0 "No error." ... 17 "Unspecific

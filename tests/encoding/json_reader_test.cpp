@@ -232,6 +232,9 @@ TEST(JsonReader, TextWithLengthEndsAtFirstZeroByte) {
               "Error: Missing a comma or ']' after an array element. at offset 4.");
     EXPECT_TRUE(ReadJson(std::string_view()).IsSuccess());
     EXPECT_EQ(ValueOf(std::string("{\"a\":true}")).Member("a").GetBool(), true);
+    const BindingResult fromString = ReadJson(std::string("[1]\0garbage", 11));
+    ASSERT_TRUE(fromString.IsSuccess());
+    EXPECT_EQ(fromString.value.Size(), 1u);
 }
 
 std::string Nested(std::size_t depth, char open, char close, const char* inner = "") {
