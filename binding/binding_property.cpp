@@ -50,6 +50,9 @@ struct BindingPropertyAccess {
         return reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(block) | 1u);
     }
 
+    // Chains the container block of `value` for release. Unless the tree goes with its pool,
+    // `value` is left "empty".
+    template <bool kWithPool>
     static void Detach(BindingProperty& value, void*& head) noexcept {
         if (value.kind_ == BindingKind::Collection) {
             value.payload_.collection->releaseLink = head;
@@ -58,13 +61,21 @@ struct BindingPropertyAccess {
             value.payload_.structure->releaseLink = head;
             head = Tag(value.payload_.structure);
         }
-        value.kind_ = BindingKind::Empty;
-        value.payload_.raw = 0;
+        if constexpr (!kWithPool) {
+            value.kind_ = BindingKind::Empty;
+            value.payload_.raw = 0;
+        }
     }
 
+    template <bool kWithPool>
     static void ReleaseChild(BindingProperty& child, void*& head) noexcept {
         if (IsContainer(child.kind_)) {
-            Detach(child, head);
+            Detach<kWithPool>(child, head);
+        } else if constexpr (kWithPool) {
+            // Strings and enum records live in the pool's pages; only a blob's bytes do not.
+            if (child.kind_ == BindingKind::Blob) {
+                child.payload_.blob->~BindingBytes();
+            }
         } else if (child.kind_ != BindingKind::Empty) {
             child.ReleaseContent();
         }
@@ -72,40 +83,64 @@ struct BindingPropertyAccess {
 
     static void ReleaseTree(BindingProperty& root) noexcept {
         BindingValuePool* pool = root.pool_;
-        pool->BeginRelease();
+        if (pool->TearingDown()) {
+            ReleaseTree<true>(root, *pool);
+        } else {
+            ReleaseTree<false>(root, *pool);
+        }
+    }
+
+    // Releases the subtree of a container without recursion: container blocks wait in a chain
+    // until their children have been seen. When the tree goes with its pool (kWithPool), whatever
+    // lives in the pool's pages (blocks, strings, map nodes) is left to the pool, no value is
+    // reset, and only the arrays and blob bytes from the allocation entries are released.
+    template <bool kWithPool>
+    static void ReleaseTree(BindingProperty& root, BindingValuePool& pool) noexcept {
+        pool.BeginRelease();
         void* head = nullptr;
-        Detach(root, head);
+        Detach<false>(root, head);
         while (head != nullptr) {
             const auto link = reinterpret_cast<std::uintptr_t>(head);
             if ((link & 1u) == 0) {
                 auto* block = static_cast<BindingCollectionBlock*>(head);
                 head = block->releaseLink;
                 for (std::uint32_t i = 0; i < block->size; ++i) {
-                    ReleaseChild(block->elements[i], head);
+                    ReleaseChild<kWithPool>(block->elements[i], head);
                 }
                 Free(block->elements);
-                pool->FreeBlock(block, sizeof(BindingCollectionBlock));
+                if constexpr (!kWithPool) {
+                    pool.FreeBlock(block, sizeof(BindingCollectionBlock));
+                }
             } else {
                 auto* block = reinterpret_cast<BindingStructureBlock*>(link & ~std::uintptr_t{1});
                 head = block->releaseLink;
                 if (block->map != nullptr) {
                     for (auto& [name, value] : *block->map) {
-                        ReleaseChild(value, head);
-                        pool->ReleaseInterned(name);
+                        ReleaseChild<kWithPool>(value, head);
+                        if constexpr (!kWithPool) {
+                            pool.ReleaseInterned(name);
+                        }
                     }
-                    block->map->~BindingMemberMap();
-                    pool->FreeBlock(block->map, sizeof(BindingMemberMap));
+                    if constexpr (!kWithPool) {
+                        // The map's nodes are pool blocks.
+                        block->map->~BindingMemberMap();
+                        pool.FreeBlock(block->map, sizeof(BindingMemberMap));
+                    }
                 } else {
                     for (std::uint32_t i = 0; i < block->size; ++i) {
-                        ReleaseChild(block->entries[i].value, head);
-                        pool->ReleaseInterned(block->entries[i].name);
+                        ReleaseChild<kWithPool>(block->entries[i].value, head);
+                        if constexpr (!kWithPool) {
+                            pool.ReleaseInterned(block->entries[i].name);
+                        }
                     }
                     Free(block->entries);
                 }
-                pool->FreeBlock(block, sizeof(BindingStructureBlock));
+                if constexpr (!kWithPool) {
+                    pool.FreeBlock(block, sizeof(BindingStructureBlock));
+                }
             }
         }
-        pool->EndRelease();
+        pool.EndRelease();
     }
 
     // Moves the content of one value of a tree to another value of the same tree.

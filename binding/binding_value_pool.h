@@ -106,6 +106,7 @@ public:
     // holds and every string copy kept outside the pages at once. Saves touching every string and
     // every block of a large tree while it goes away.
     void BeginTeardown() noexcept { tearingDown_ = true; }
+    bool TearingDown() const noexcept { return tearingDown_; }
 
     // A scratch value of this pool that absorbs writes which the tree refuses (an element index
     // beyond the collection limit). It is emptied every time it is handed out.
