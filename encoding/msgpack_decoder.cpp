@@ -35,9 +35,10 @@ constexpr const char* kTooManyElements =
 constexpr const char* kOutOfMemory =
     "Invalid MessagePack data at position %1. Not enough memory to hold the decoded value.";
 
-// What a frame is waiting for. A Value frame is a slot whose value has not been read yet (its
-// target may still hold an earlier value of a repeated key); Array and Map frames are open
-// containers receiving their items.
+// What a frame is waiting for. The root starts as a Value frame, a slot whose value has not been
+// read yet; Array and Map frames are open containers receiving their items. An item is a slot of
+// its container's frame and needs no frame of its own unless it is a container itself (its
+// target may still hold an earlier value of a repeated key).
 enum class FrameState : std::uint8_t { Value, Array, Map };
 
 struct Frame {
@@ -150,7 +151,6 @@ private:
                     }
                     target = &top.target->Element(static_cast<std::size_t>(top.next));
                     ++top.next;
-                    frames_.push_back(Frame{target, 0, 0, {}, FrameState::Value});
                     break;
                 }
                 if ((top.next & 1u) == 0) {
@@ -160,7 +160,6 @@ private:
                 }
                 target = &top.target->Member(top.key);
                 ++top.next;
-                frames_.push_back(Frame{target, 0, 0, {}, FrameState::Value});
                 break;
             }
 
@@ -177,17 +176,24 @@ private:
         }
     }
 
-    // Decodes the item starting with `format` into the target of the top (Value) frame. Scalars
-    // complete the frame; containers turn it into an open container.
+    // A scalar value is complete: the root's slot frame, if it was the target, is done.
+    void Complete() {
+        if (frames_.back().state == FrameState::Value) {
+            frames_.pop_back();
+        }
+    }
+
+    // Decodes the item starting with `format` into `target`: the root's slot or an item of the
+    // innermost open container.
     void DecodeValue(std::uint8_t format, BindingProperty& target) {
         if (format <= 0x7F) {
             target.SetSigned(static_cast<std::int64_t>(format));
-            frames_.pop_back();
+            Complete();
             return;
         }
         if (format >= 0xE0) {
             target.SetSigned(static_cast<std::int8_t>(format));
-            frames_.pop_back();
+            Complete();
             return;
         }
         if (format <= 0x8F) {
@@ -202,7 +208,7 @@ private:
             std::string_view text;
             if (ReadText(format, text)) {
                 target.SetString(text);
-                frames_.pop_back();
+                Complete();
             }
             return;
         }
@@ -210,12 +216,12 @@ private:
         std::uint64_t number = 0;
         switch (format) {
         case 0xC0: // nil: the target keeps what it holds
-            frames_.pop_back();
+            Complete();
             return;
         case 0xC2:
         case 0xC3:
             target.SetBool(format == 0xC3);
-            frames_.pop_back();
+            Complete();
             return;
         case 0xC4:
         case 0xC5:
@@ -225,7 +231,7 @@ private:
                 TakeBytes(number, kRawTruncated, bytes)) {
                 target.SetBlob(
                     std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(number)));
-                frames_.pop_back();
+                Complete();
             }
             return;
         }
@@ -235,7 +241,7 @@ private:
                 float single;
                 std::memcpy(&single, &bits, sizeof single);
                 target.SetFloat(static_cast<double>(single));
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xCB:
@@ -243,7 +249,7 @@ private:
                 double value;
                 std::memcpy(&value, &number, sizeof value);
                 target.SetFloat(value);
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xCC:
@@ -252,31 +258,31 @@ private:
         case 0xCF:
             if (ReadNumber(std::size_t{1} << (format - 0xCC), number)) {
                 target.SetUnsigned(number);
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xD0:
             if (ReadNumber(1, number)) {
                 target.SetSigned(static_cast<std::int8_t>(number));
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xD1:
             if (ReadNumber(2, number)) {
                 target.SetSigned(static_cast<std::int16_t>(number));
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xD2:
             if (ReadNumber(4, number)) {
                 target.SetSigned(static_cast<std::int32_t>(number));
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xD3:
             if (ReadNumber(8, number)) {
                 target.SetSigned(static_cast<std::int64_t>(number));
-                frames_.pop_back();
+                Complete();
             }
             return;
         case 0xD9:
@@ -285,7 +291,7 @@ private:
             std::string_view text;
             if (ReadText(format, text)) {
                 target.SetString(text);
-                frames_.pop_back();
+                Complete();
             }
             return;
         }
@@ -307,10 +313,12 @@ private:
         }
     }
 
-    // The level of the container about to open: every frame below the top one is an open
-    // container, and the root container is level 1.
+    // The level of the container about to open: the root container is level 1, and each open
+    // container below it adds one.
     bool CheckDepth() {
-        if (frames_.size() > DecodeLimits::kMaxNestingDepth) {
+        const std::size_t level =
+            frames_.back().state == FrameState::Value ? frames_.size() : frames_.size() + 1;
+        if (level > DecodeLimits::kMaxNestingDepth) {
             Fail(FormatMessage(kTooDeep, position_, DecodeLimits::kMaxNestingDepth));
             return false;
         }
@@ -328,10 +336,7 @@ private:
         if (room > target.Size()) {
             target.Reserve(room);
         }
-        Frame& frame = frames_.back();
-        frame.state = FrameState::Array;
-        frame.count = count;
-        frame.next = 0;
+        Open(target, FrameState::Array, count);
     }
 
     void OpenMap(BindingProperty& target, std::uint64_t pairs) {
@@ -340,10 +345,16 @@ private:
         }
         // An existing structure (repeated key) keeps its members: the new ones merge into it.
         target.MakeStructure();
-        Frame& frame = frames_.back();
-        frame.state = FrameState::Map;
-        frame.count = pairs * 2;
-        frame.next = 0;
+        Open(target, FrameState::Map, pairs * 2);
+    }
+
+    // The root's slot frame becomes the open container; an item gets a frame of its own.
+    void Open(BindingProperty& target, FrameState state, std::uint64_t count) {
+        if (frames_.back().state == FrameState::Value) {
+            frames_.back() = Frame{&target, count, 0, {}, state};
+        } else {
+            frames_.push_back(Frame{&target, count, 0, {}, state});
+        }
     }
 
     const std::uint8_t* data_;
