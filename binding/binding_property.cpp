@@ -34,6 +34,12 @@ bool IsContainer(BindingKind kind) noexcept {
 template <typename T>
 using CountedVector = std::vector<T, BindingAllocator<T>>;
 
+// Gives an element or member array room for `bytes`. A first array is allocated rather than
+// reallocated from null, which the accounting would count as one more block freed.
+void* GrowArray(void* array, std::size_t bytes) noexcept {
+    return array == nullptr ? Allocate(bytes) : Reallocate(array, bytes);
+}
+
 } // namespace
 
 const char* KindName(BindingKind kind) noexcept {
@@ -191,7 +197,7 @@ struct BindingPropertyAccess {
     }
 
     static bool GrowEntries(BindingStructureBlock& block, std::size_t capacity) noexcept {
-        void* grown = Reallocate(block.entries, capacity * sizeof(BindingMemberEntry));
+        void* grown = GrowArray(block.entries, capacity * sizeof(BindingMemberEntry));
         if (grown == nullptr) {
             return false;
         }
@@ -903,7 +909,7 @@ bool BindingProperty::GrowCollection(std::size_t count) {
             capacity = kMaxElements;
         }
         // Elements hold no pointers into themselves, so the array may move bytewise.
-        void* grown = Reallocate(block.elements, capacity * sizeof(BindingProperty));
+        void* grown = GrowArray(block.elements, capacity * sizeof(BindingProperty));
         if (grown == nullptr) {
             return false;
         }
@@ -952,7 +958,7 @@ bool BindingProperty::Reserve(std::size_t count) {
     if (count <= block.capacity) {
         return true;
     }
-    void* grown = Reallocate(block.elements, count * sizeof(BindingProperty));
+    void* grown = GrowArray(block.elements, count * sizeof(BindingProperty));
     if (grown == nullptr) {
         return false;
     }
