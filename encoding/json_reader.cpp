@@ -14,6 +14,7 @@
 #include <rapidjson/reader.h>
 
 #include "binding/binding_allocator.h"
+#include "binding/text_up_to_zero.h"
 #include "diagnostics/allocation.h"
 #include "diagnostics/format_message.h"
 #include "encoding/decode_limits.h"
@@ -181,14 +182,7 @@ public:
         return Double(value);
     }
     bool String(const char* text, rapidjson::SizeType length, bool) {
-        const std::string_view view(text, length);
-        return Set([&](BindingProperty& v) {
-            if (zeroFree_) {
-                v.SetString(ZeroFreeText{view});
-            } else {
-                v.SetString(view);
-            }
-        });
+        return Set([&](BindingProperty& v) { v.SetString(Text(text, length)); });
     }
     bool StartObject() {
         BindingProperty* value = Open();
@@ -200,9 +194,7 @@ public:
         return true;
     }
     bool Key(const char* name, rapidjson::SizeType length, bool) {
-        const std::string_view view(name, length);
-        BindingProperty& structure = *stack_.back().value;
-        target_ = zeroFree_ ? &structure.Member(ZeroFreeText{view}) : &structure.Member(view);
+        target_ = &stack_.back().value->Member(Text(name, length));
         return true;
     }
     bool EndObject(rapidjson::SizeType) {
@@ -228,6 +220,13 @@ private:
         BindingProperty* value;
         bool isCollection;
     };
+
+    // A text of the document up to its first zero byte, which only a document holding the zero
+    // escape needs to look for.
+    ZeroFreeText Text(const char* text, rapidjson::SizeType length) const noexcept {
+        const std::string_view view(text, length);
+        return ZeroFreeText{zeroFree_ ? view : TextUpToZero(view)};
+    }
 
     // The target of the next value: a new element when the innermost container is a collection.
     BindingProperty* Next() {
