@@ -35,11 +35,10 @@ constexpr const char* kTooManyElements =
 constexpr const char* kOutOfMemory =
     "Invalid MessagePack data at position %1. Not enough memory to hold the decoded value.";
 
-// What a frame is waiting for. The root starts as a Value frame, a slot whose value has not been
-// read yet; Array and Map frames are open containers receiving their items. An item is a slot of
-// its container's frame and needs no frame of its own unless it is a container itself (its
-// target may still hold an earlier value of a repeated key).
-enum class FrameState : std::uint8_t { Value, Array, Map };
+// A frame is an open container receiving its items. An item is decoded straight into its slot
+// (which may still hold an earlier value of a repeated key) and gets a frame of its own only when
+// it is a container itself.
+enum class FrameState : std::uint8_t { Array, Map };
 
 struct Frame {
     BindingProperty* target;
@@ -125,20 +124,22 @@ private:
 
     void Decode() {
         frames_.reserve(16);
-        frames_.push_back(Frame{&result_.value, 0, 0, {}, FrameState::Value});
+        bool rootRead = false;
         while (!failed_ && position_ < length_) {
-            // Find the target of the next item.
+            // Find the target of the next item: the root value first, then the items of the open
+            // containers until the root is complete.
             BindingProperty* target = nullptr;
             Frame* keyFrame = nullptr;
             for (;;) {
                 if (frames_.empty()) {
-                    return;
-                }
-                Frame& top = frames_.back();
-                if (top.state == FrameState::Value) {
-                    target = top.target;
+                    if (rootRead) {
+                        return;
+                    }
+                    rootRead = true;
+                    target = &result_.value;
                     break;
                 }
+                Frame& top = frames_.back();
                 if (top.next == top.count) {
                     frames_.pop_back();
                     continue;
@@ -176,24 +177,15 @@ private:
         }
     }
 
-    // A scalar value is complete: the root's slot frame, if it was the target, is done.
-    void Complete() {
-        if (frames_.back().state == FrameState::Value) {
-            frames_.pop_back();
-        }
-    }
-
     // Decodes the item starting with `format` into `target`: the root's slot or an item of the
     // innermost open container.
     void DecodeValue(std::uint8_t format, BindingProperty& target) {
         if (format <= 0x7F) {
             target.SetSigned(static_cast<std::int64_t>(format));
-            Complete();
             return;
         }
         if (format >= 0xE0) {
             target.SetSigned(static_cast<std::int8_t>(format));
-            Complete();
             return;
         }
         if (format <= 0x8F) {
@@ -208,7 +200,6 @@ private:
             std::string_view text;
             if (ReadText(format, text)) {
                 target.SetString(text);
-                Complete();
             }
             return;
         }
@@ -216,12 +207,10 @@ private:
         std::uint64_t number = 0;
         switch (format) {
         case 0xC0: // nil: the target keeps what it holds
-            Complete();
             return;
         case 0xC2:
         case 0xC3:
             target.SetBool(format == 0xC3);
-            Complete();
             return;
         case 0xC4:
         case 0xC5:
@@ -231,7 +220,6 @@ private:
                 TakeBytes(number, kRawTruncated, bytes)) {
                 target.SetBlob(
                     std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(number)));
-                Complete();
             }
             return;
         }
@@ -241,7 +229,6 @@ private:
                 float single;
                 std::memcpy(&single, &bits, sizeof single);
                 target.SetFloat(static_cast<double>(single));
-                Complete();
             }
             return;
         case 0xCB:
@@ -249,7 +236,6 @@ private:
                 double value;
                 std::memcpy(&value, &number, sizeof value);
                 target.SetFloat(value);
-                Complete();
             }
             return;
         case 0xCC:
@@ -258,31 +244,26 @@ private:
         case 0xCF:
             if (ReadNumber(std::size_t{1} << (format - 0xCC), number)) {
                 target.SetUnsigned(number);
-                Complete();
             }
             return;
         case 0xD0:
             if (ReadNumber(1, number)) {
                 target.SetSigned(static_cast<std::int8_t>(number));
-                Complete();
             }
             return;
         case 0xD1:
             if (ReadNumber(2, number)) {
                 target.SetSigned(static_cast<std::int16_t>(number));
-                Complete();
             }
             return;
         case 0xD2:
             if (ReadNumber(4, number)) {
                 target.SetSigned(static_cast<std::int32_t>(number));
-                Complete();
             }
             return;
         case 0xD3:
             if (ReadNumber(8, number)) {
                 target.SetSigned(static_cast<std::int64_t>(number));
-                Complete();
             }
             return;
         case 0xD9:
@@ -291,7 +272,6 @@ private:
             std::string_view text;
             if (ReadText(format, text)) {
                 target.SetString(text);
-                Complete();
             }
             return;
         }
@@ -316,9 +296,7 @@ private:
     // The level of the container about to open: the root container is level 1, and each open
     // container below it adds one.
     bool CheckDepth() {
-        const std::size_t level =
-            frames_.back().state == FrameState::Value ? frames_.size() : frames_.size() + 1;
-        if (level > DecodeLimits::kMaxNestingDepth) {
+        if (frames_.size() + 1 > DecodeLimits::kMaxNestingDepth) {
             Fail(FormatMessage(kTooDeep, position_, DecodeLimits::kMaxNestingDepth));
             return false;
         }
@@ -348,13 +326,8 @@ private:
         Open(target, FrameState::Map, pairs * 2);
     }
 
-    // The root's slot frame becomes the open container; an item gets a frame of its own.
     void Open(BindingProperty& target, FrameState state, std::uint64_t count) {
-        if (frames_.back().state == FrameState::Value) {
-            frames_.back() = Frame{&target, count, 0, {}, state};
-        } else {
-            frames_.push_back(Frame{&target, count, 0, {}, state});
-        }
+        frames_.push_back(Frame{&target, count, 0, {}, state});
     }
 
     const std::uint8_t* data_;
