@@ -233,9 +233,11 @@ struct BindingPropertyAccess {
         block.map = map;
     }
 
+    // Inserts an "empty" member under `key`, an interned string of `pool` whose reference the
+    // member takes over (given back when the insertion fails).
     static BindingProperty& InsertIntoMap(BindingMemberMap& map, BindingValuePool& pool,
-                                          BindingMemberMap::iterator hint, std::string_view name) {
-        const BindingInternedString* key = pool.InternWhole(name);
+                                          BindingMemberMap::iterator hint,
+                                          const BindingInternedString* key) {
         try {
             const auto at =
                 map.emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key),
@@ -247,19 +249,43 @@ struct BindingPropertyAccess {
         }
     }
 
-    // The member of that name, inserted as "empty" when absent. `name` has no zero byte.
-    static BindingProperty& FindOrInsert(BindingProperty& owner, std::string_view name) {
+    // The name FindOrInsert looks for, given as text (no zero byte) or as a copy interned in the
+    // owner's pool. Each says whether a member's name is it and gives the interned copy, with a
+    // reference for a new member.
+    struct TextName {
+        std::string_view text;
+        std::string_view View() const noexcept { return text; }
+        bool Is(const BindingInternedString* name) const noexcept { return name->View() == text; }
+        const BindingInternedString* Take(BindingValuePool& pool) const {
+            return pool.InternWhole(text);
+        }
+    };
+    struct InternedName {
+        const BindingInternedString& copy;
+        std::string_view View() const noexcept { return copy.View(); }
+        // Equal texts of one pool are one copy.
+        bool Is(const BindingInternedString* name) const noexcept { return name == &copy; }
+        const BindingInternedString* Take(BindingValuePool& pool) const noexcept {
+            pool.Retain(&copy);
+            return &copy;
+        }
+    };
+
+    // The member of that name, inserted as "empty" when absent.
+    template <typename Name>
+    static BindingProperty& FindOrInsert(BindingProperty& owner, const Name& key) {
+        const std::string_view name = key.View();
         owner.MakeStructure();
         BindingStructureBlock& block = *owner.payload_.structure;
         BindingValuePool& pool = *owner.pool_;
         if (block.map == nullptr) {
             BindingMemberEntry* at = LowerBound(block, name);
-            if (at != block.entries + block.size && at->name->View() == name) {
+            if (at != block.entries + block.size && key.Is(at->name)) {
                 return at->value;
             }
             if (block.size < BindingStructureBlock::kSmallLimit) {
                 const std::size_t index = static_cast<std::size_t>(at - block.entries);
-                const BindingInternedString* key = pool.InternWhole(name);
+                const BindingInternedString* copy = key.Take(pool);
                 if (block.size == block.capacity) {
                     std::size_t capacity =
                         block.capacity == 0 ? 8 : std::size_t{block.capacity} * 2;
@@ -267,7 +293,7 @@ struct BindingPropertyAccess {
                         capacity = BindingStructureBlock::kSmallLimit;
                     }
                     if (!GrowEntries(block, capacity)) {
-                        pool.ReleaseInterned(key);
+                        pool.ReleaseInterned(copy);
                         throw std::bad_alloc();
                     }
                 }
@@ -275,7 +301,7 @@ struct BindingPropertyAccess {
                 // Entries hold no pointers into themselves, so they may move bytewise.
                 std::memmove(static_cast<void*>(slot + 1), static_cast<const void*>(slot),
                              (block.size - index) * sizeof(BindingMemberEntry));
-                slot->name = key;
+                slot->name = copy;
                 new (&slot->value) BindingProperty(BindingProperty::ChildOf{&pool});
                 ++block.size;
                 return slot->value;
@@ -284,10 +310,10 @@ struct BindingPropertyAccess {
         }
         BindingMemberMap& map = *block.map;
         const auto at = map.lower_bound(name);
-        if (at != map.end() && at->first->View() == name) {
+        if (at != map.end() && key.Is(at->first)) {
             return at->second;
         }
-        return InsertIntoMap(map, pool, at, name);
+        return InsertIntoMap(map, pool, at, key.Take(pool));
     }
 
     static bool Remove(BindingProperty& owner, std::string_view name) noexcept {
@@ -883,12 +909,18 @@ BindingMemberRange<false> BindingProperty::Members() noexcept {
 // Write access
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
-    return BindingPropertyAccess::FindOrInsert(*this, TextUpToZero(name));
+    return Member(ZeroFreeText{TextUpToZero(name)});
 }
 
 BindingProperty& BindingProperty::Member(ZeroFreeText name) {
     assert(TextUpToZero(name.text).size() == name.text.size());
-    return BindingPropertyAccess::FindOrInsert(*this, name.text);
+    return BindingPropertyAccess::FindOrInsert(*this, BindingPropertyAccess::TextName{name.text});
+}
+
+BindingProperty& BindingProperty::Member(const BindingInternedString& name) {
+    // Only a copy of this tree's pool may name a member of it.
+    assert(name.length == 0 || (pool_ != nullptr && pool_->FindInterned(name.View()) == &name));
+    return BindingPropertyAccess::FindOrInsert(*this, BindingPropertyAccess::InternedName{name});
 }
 
 bool BindingProperty::RemoveMember(std::string_view name) noexcept {

@@ -236,6 +236,9 @@ public:
     // Write access (see the header comment).
     BindingProperty& Member(std::string_view name);
     BindingProperty& Member(ZeroFreeText name);
+    // The same by a name already interned in this value's pool (see BindingNameCache): saves
+    // looking the text up in the pool's intern table.
+    BindingProperty& Member(const BindingInternedString& name);
     BindingProperty& Element(std::size_t index);
     BindingProperty& Append();
     // On a collection only (other kinds are left alone): ensures room for `count` elements.

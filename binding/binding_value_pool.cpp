@@ -603,12 +603,6 @@ const BindingInternedString* BindingValuePool::FindInterned(std::string_view tex
     return slot != nullptr ? slot->entry : nullptr;
 }
 
-void BindingValuePool::Retain(const BindingInternedString* text) noexcept {
-    if (text != nullptr && text != &BindingInternedString::Empty()) {
-        ++const_cast<BindingInternedString*>(text)->references;
-    }
-}
-
 BindingProperty& BindingValuePool::Discard() {
     if (discard_ == nullptr) {
         void* block = AllocateBlock(sizeof(BindingProperty));

@@ -74,7 +74,11 @@ public:
     // The shared empty string is ignored.
     void ReleaseInterned(const BindingInternedString* text) noexcept;
     // Raises the count of an interned string of this pool (a second holder of the same copy).
-    void Retain(const BindingInternedString* text) noexcept;
+    void Retain(const BindingInternedString* text) noexcept {
+        if (text != nullptr && text != &BindingInternedString::Empty()) {
+            ++const_cast<BindingInternedString*>(text)->references;
+        }
+    }
     // The entry for `text`, or null.
     const BindingInternedString* FindInterned(std::string_view text) const noexcept;
     std::size_t InternedCount() const noexcept { return internCount_; }

@@ -14,6 +14,7 @@
 #include <rapidjson/reader.h>
 
 #include "binding/binding_allocator.h"
+#include "binding/binding_name_cache.h"
 #include "binding/text_up_to_zero.h"
 #include "diagnostics/allocation.h"
 #include "diagnostics/format_message.h"
@@ -194,7 +195,7 @@ public:
         return true;
     }
     bool Key(const char* name, rapidjson::SizeType length, bool) {
-        target_ = &stack_.back().value->Member(Text(name, length));
+        target_ = &names_.Member(*stack_.back().value, Text(name, length));
         return true;
     }
     bool EndObject(rapidjson::SizeType) {
@@ -266,6 +267,8 @@ private:
     rapidjson::InsituStringStream* stream_;
     bool zeroFree_;
     std::vector<Open_, BindingAllocator<Open_>> stack_;
+    // Names of the tree being read; the handler goes before the tree does.
+    BindingNameCache names_;
     const char* refusal_ = nullptr;
     std::optional<std::size_t> refusalOffset_;
 };

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/binding_name_cache.h"
 #include "diagnostics/format_message.h"
 #include "encoding/decode_limits.h"
 
@@ -62,6 +63,7 @@ public:
             Fail(FormatMessage(kOutOfMemory, position_));
         }
         bytesUsed = position_;
+        names_.Clear();
         return std::move(result_);
     }
 
@@ -159,7 +161,7 @@ private:
                     keyFrame = &top;
                     break;
                 }
-                target = &top.target->Member(top.key);
+                target = &names_.Member(*top.target, top.key);
                 ++top.next;
                 break;
             }
@@ -335,6 +337,8 @@ private:
     std::size_t position_ = 0;
     bool failed_ = false;
     BindingResult result_;
+    // Declared after the result: holds names of the result's tree.
+    BindingNameCache names_;
     std::vector<Frame> frames_;
 };
 
