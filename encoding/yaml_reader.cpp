@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/binding_name_cache.h"
 #include "diagnostics/format_message.h"
 #include "encoding/decode_limits.h"
 #include "encoding/yaml_scalar.h"
@@ -101,6 +102,7 @@ public:
         } catch (const std::length_error&) {
             Fail(kOutOfMemory);
         }
+        names_.Clear();
         return std::move(result_);
     }
 
@@ -215,7 +217,7 @@ private:
             node.step.index = index;
             fresh = true;
         } else if (current->Kind() == BindingKind::Structure && hasPendingKey_) {
-            target = &current->Member(pendingKey_);
+            target = &names_.Member(*current, std::string_view(pendingKey_));
             OpenNode& node = Push(target);
             node.step.isIndex = false;
             node.step.name.swap(pendingKey_);
@@ -405,6 +407,8 @@ private:
     }
 
     BindingResult result_;
+    // Declared after the result: holds names of the result's tree.
+    BindingNameCache names_;
     std::vector<OpenNode> nodes_;
     std::size_t depth_ = 0;
     std::string pendingKey_;
