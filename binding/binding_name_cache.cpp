@@ -16,11 +16,8 @@ BindingProperty& BindingNameCache::MemberNotKept(BindingProperty& owner, std::st
     }
     Set& set = sets_[SetIndex(whole)];
     // Kept finds nothing for an owner that was not yet a structure of this tree.
-    if (Holds(set.recent, whole)) {
-        return owner.Member(*set.recent);
-    }
-    if (Holds(set.older, whole)) {
-        return owner.Member(*set.older);
+    if (const BindingInternedString* kept = Find(set, whole)) {
+        return owner.Member(*kept);
     }
     const BindingInternedString* copy = pool_->InternWhole(whole);
     pool_->ReleaseInterned(set.older);

@@ -15,7 +15,6 @@
 
 #include "binding/binding_property.h"
 #include "binding/binding_value_pool.h"
-#include "binding/same_bytes.h"
 #include "binding/text_up_to_zero.h"
 
 namespace Korvel {
@@ -65,23 +64,21 @@ private:
         static_assert(kSets == 128);
         return (key * 0x9E3779B1u) >> 25;
     }
-    static bool Holds(const BindingInternedString* copy, std::string_view name) noexcept {
-        return copy != nullptr && copy->length == name.size() &&
-               SameBytes(copy->Text(), name.data(), name.size());
+    // The set's copy of `name` (which then holds no zero byte), or null.
+    static const BindingInternedString* Find(const Set& set, std::string_view name) noexcept {
+        if (set.recent != nullptr && set.recent->Holds(name)) {
+            return set.recent;
+        }
+        return set.older != nullptr && set.older->Holds(name) ? set.older : nullptr;
     }
-    // The kept copy of `name` (which then holds no zero byte) when `owner` is a structure of the
-    // tree served; otherwise null.
+    // The kept copy of `name` when `owner` is a structure of the tree served; otherwise null.
     const BindingInternedString* Kept(const BindingProperty& owner,
                                       std::string_view name) const noexcept {
         if (owner.Kind() != BindingKind::Structure || owner.Pool() != pool_ || name.empty() ||
             name.size() > kLongestName) {
             return nullptr;
         }
-        const Set& set = sets_[SetIndex(name)];
-        if (Holds(set.recent, name)) {
-            return set.recent;
-        }
-        return Holds(set.older, name) ? set.older : nullptr;
+        return Find(sets_[SetIndex(name)], name);
     }
     // Member for a name not found by Kept: keeps the name when it can.
     BindingProperty& MemberNotKept(BindingProperty& owner, std::string_view name, bool zeroFree);

@@ -184,7 +184,7 @@ struct BindingPropertyAccess {
             return found == block.map->end() ? nullptr : &found->second;
         }
         BindingMemberEntry* at = LowerBound(block, name);
-        if (at != block.entries + block.size && at->name->View() == name) {
+        if (at != block.entries + block.size && at->name->Holds(name)) {
             return &at->value;
         }
         return nullptr;
@@ -255,7 +255,7 @@ struct BindingPropertyAccess {
     struct TextName {
         std::string_view text;
         std::string_view View() const noexcept { return text; }
-        bool Is(const BindingInternedString* name) const noexcept { return name->View() == text; }
+        bool Is(const BindingInternedString* name) const noexcept { return name->Holds(text); }
         const BindingInternedString* Take(BindingValuePool& pool) const {
             return pool.InternWhole(text);
         }
@@ -331,7 +331,7 @@ struct BindingPropertyAccess {
             return true;
         }
         BindingMemberEntry* at = LowerBound(block, name);
-        if (at == block.entries + block.size || at->name->View() != name) {
+        if (at == block.entries + block.size || !at->name->Holds(name)) {
             return false;
         }
         const BindingInternedString* key = at->name;

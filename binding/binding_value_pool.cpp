@@ -5,7 +5,6 @@
 
 #include "binding/binding_page_source.h"
 #include "binding/binding_property.h"
-#include "binding/same_bytes.h"
 #include "binding/static_type_id.h"
 #include "binding/text_up_to_zero.h"
 #include "diagnostics/allocation.h"
@@ -477,8 +476,7 @@ BindingValuePool::InternSlot* BindingValuePool::FindSlot(std::string_view text,
         if (slot.entry == nullptr) {
             return nullptr;
         }
-        if (slot.hash == hash && slot.entry->length == text.size() &&
-            SameBytes(slot.entry->Text(), text.data(), text.size())) {
+        if (slot.hash == hash && slot.entry->Holds(text)) {
             return &slot;
         }
     }

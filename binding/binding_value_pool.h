@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "binding/same_bytes.h"
+
 namespace Korvel {
 
 class BindingProperty;
@@ -23,6 +25,10 @@ struct BindingInternedString {
 
     const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
     std::string_view View() const noexcept { return {Text(), length}; }
+    // Whether this copy's text is `text`, byte for byte.
+    bool Holds(std::string_view text) const noexcept {
+        return length == text.size() && SameBytes(Text(), text.data(), text.size());
+    }
 
     // The shared empty string.
     static const BindingInternedString& Empty() noexcept;
