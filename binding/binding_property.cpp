@@ -686,7 +686,13 @@ void BindingProperty::SetString(const char* text) {
 }
 
 void BindingProperty::SetString(std::string_view text) {
-    SetString(ZeroFreeText{TextUpToZero(text)});
+    if (text.empty()) {
+        SetInterned(&BindingInternedString::Empty());
+        return;
+    }
+    // Intern before releasing: the text may be this value's own. Interning cuts the text at its
+    // first zero byte in the same pass that hashes it.
+    SetInterned(EnsurePool().Intern(text));
 }
 
 void BindingProperty::SetString(ZeroFreeText zeroFree) {

@@ -137,14 +137,27 @@ void CloseHole(Slot* slots, std::size_t mask, std::size_t hole, Home home, IsFre
 // The hash that places texts in the intern table. It reads eight bytes at a time and so costs a
 // fraction of the binding hash, which goes byte by byte; that one is computed only when a new
 // entry is made, and lookups of texts already present (most of them) never need it.
-std::uint32_t SlotHash(std::string_view text) noexcept {
+//
+// With kStopAtZero the same pass also looks for a zero byte in every word it reads and gives up
+// (returns kZeroFound) on finding one, so that a text which may hold a zero is measured and hashed
+// in one pass; the caller cuts the text and hashes it again in that rare case.
+constexpr std::uint64_t kZeroFound = ~std::uint64_t{0}; // never a 32-bit hash
+
+template <bool kStopAtZero>
+std::uint64_t HashWords(std::string_view text) noexcept {
     constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    const auto hasZero = [](std::uint64_t word) {
+        return kStopAtZero && ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+    };
     std::uint64_t hash = (text.size() + 1) * kMultiplier;
     const char* at = text.data();
     std::size_t left = text.size();
     while (left >= 8) {
         std::uint64_t word;
         std::memcpy(&word, at, sizeof word);
+        if (hasZero(word)) {
+            return kZeroFound;
+        }
         hash = (hash ^ word) * kMultiplier;
         hash ^= hash >> 29;
         at += 8;
@@ -156,22 +169,36 @@ std::uint32_t SlotHash(std::string_view text) noexcept {
         std::uint64_t word;
         if (text.size() >= 8) {
             std::memcpy(&word, text.data() + text.size() - 8, sizeof word);
+            if (hasZero(word)) {
+                return kZeroFound;
+            }
         } else if (left >= 4) {
             std::uint32_t low;
             std::uint32_t high;
             std::memcpy(&low, at, sizeof low);
             std::memcpy(&high, at + left - 4, sizeof high);
             word = low | (static_cast<std::uint64_t>(high) << 32);
+            if (hasZero(word)) {
+                return kZeroFound;
+            }
         } else {
+            // One to three bytes: these three reads cover all of them.
             const auto byte = [at](std::size_t i) {
                 return static_cast<std::uint64_t>(static_cast<unsigned char>(at[i]));
             };
+            if (kStopAtZero && (byte(0) == 0 || byte(left / 2) == 0 || byte(left - 1) == 0)) {
+                return kZeroFound;
+            }
             word = byte(0) | (byte(left / 2) << 8) | (byte(left - 1) << 16);
         }
         hash = (hash ^ word) * kMultiplier;
         hash ^= hash >> 29;
     }
-    return static_cast<std::uint32_t>(hash >> 32);
+    return hash >> 32;
+}
+
+std::uint32_t SlotHash(std::string_view text) noexcept {
+    return static_cast<std::uint32_t>(HashWords<false>(text));
 }
 
 } // namespace
@@ -491,21 +518,23 @@ void BindingValuePool::PlaceSlot(const InternSlot& slot) noexcept {
     internSlots_[i] = slot;
 }
 
-const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
-    return InternWhole(TextUpToZero(text));
-}
-
-const BindingInternedString* BindingValuePool::InternWhole(std::string_view text) {
+// Defined before its two callers, which inline it: most texts are found, and the lookup is short.
+inline const BindingInternedString* BindingValuePool::InternHashed(std::string_view text,
+                                                                   std::uint32_t hash) {
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }
-    const std::uint32_t hash = SlotHash(text);
     if (internSlots_ != nullptr) {
         if (InternSlot* slot = FindSlot(text, hash)) {
             ++slot->entry->references;
             return slot->entry;
         }
     }
+    return InsertInterned(text, hash);
+}
+
+const BindingInternedString* BindingValuePool::InsertInterned(std::string_view text,
+                                                              std::uint32_t hash) {
     // The table keeps at most three quarters of its slots in use, so probes stay short and
     // always end at a free slot.
     if (4 * (internCount_ + 1) > 3 * internSlotCount_ &&
@@ -531,6 +560,19 @@ const BindingInternedString* BindingValuePool::InternWhole(std::string_view text
         ++largeInternCount_;
     }
     return entry;
+}
+
+const BindingInternedString* BindingValuePool::Intern(std::string_view text) {
+    const std::uint64_t scanned = HashWords<true>(text);
+    if (scanned == kZeroFound) {
+        text = TextUpToZero(text);
+        return InternHashed(text, SlotHash(text));
+    }
+    return InternHashed(text, static_cast<std::uint32_t>(scanned));
+}
+
+const BindingInternedString* BindingValuePool::InternWhole(std::string_view text) {
+    return InternHashed(text, SlotHash(text));
 }
 
 bool BindingValuePool::GrowInternTable(std::size_t count) noexcept {

@@ -135,6 +135,10 @@ private:
     struct InternSlot;
     std::size_t HomeSlot(std::uint32_t hash) const noexcept;
     InternSlot* FindSlot(std::string_view text, std::uint32_t hash) const noexcept;
+    // Intern for a text without a zero byte whose slot hash is known; InsertInterned makes the
+    // entry for a text that is not in the table yet.
+    const BindingInternedString* InternHashed(std::string_view text, std::uint32_t hash);
+    const BindingInternedString* InsertInterned(std::string_view text, std::uint32_t hash);
     // Puts a slot into the first free place of its probe run; the table has a free slot.
     void PlaceSlot(const InternSlot& slot) noexcept;
     bool GrowInternTable(std::size_t count) noexcept;

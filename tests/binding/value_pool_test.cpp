@@ -3,6 +3,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,34 @@ TEST(BindingValuePool, InterningCountsReferences) {
     EXPECT_EQ(cut, pool->Intern("ab"));
     pool->ReleaseInterned(cut);
     pool->ReleaseInterned(cut);
+}
+
+TEST(BindingValuePool, TextsCutAtAZeroShareTheCopyOfTheCutText) {
+    // Intern finds the zero and hashes in one pass; whatever the length and the zero's place, it
+    // must land on the same entry as the cut text given whole, or one text would get two copies.
+    PoolHandle pool = NewPool();
+    std::set<std::string> distinct;
+    for (std::size_t length = 1; length <= 26; ++length) {
+        std::string text(length, ' ');
+        for (std::size_t i = 0; i < length; ++i) {
+            text[i] = static_cast<char>('a' + (i * 7 + length) % 26);
+        }
+        const BindingInternedString* whole = pool->InternWhole(text);
+        ASSERT_EQ(pool->Intern(text), whole) << "length " << length;
+        distinct.insert(text);
+        for (std::size_t zero = 0; zero < length; ++zero) {
+            std::string cut = text;
+            cut[zero] = '\0';
+            const BindingInternedString* found = pool->Intern(cut);
+            const BindingInternedString* direct = pool->InternWhole(cut.substr(0, zero));
+            ASSERT_EQ(found, direct) << "length " << length << ", zero at " << zero;
+            ASSERT_EQ(found->View(), std::string_view(cut).substr(0, zero));
+            if (zero > 0) {
+                distinct.insert(cut.substr(0, zero));
+            }
+        }
+    }
+    EXPECT_EQ(pool->InternedCount(), distinct.size());
 }
 
 TEST(BindingValuePool, InternTableGrowsAndKeepsEveryEntry) {
