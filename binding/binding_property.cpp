@@ -298,9 +298,13 @@ struct BindingPropertyAccess {
                     }
                 }
                 BindingMemberEntry* slot = block.entries + index;
-                // Entries hold no pointers into themselves, so they may move bytewise.
-                std::memmove(static_cast<void*>(slot + 1), static_cast<const void*>(slot),
-                             (block.size - index) * sizeof(BindingMemberEntry));
+                // Entries hold no pointers into themselves, so they may move bytewise. A small
+                // structure moves a few entries at most: copies of a fixed size, last entry first,
+                // cost less than a call to memmove.
+                for (BindingMemberEntry* to = block.entries + block.size; to != slot; --to) {
+                    std::memcpy(static_cast<void*>(to), static_cast<const void*>(to - 1),
+                                sizeof(BindingMemberEntry));
+                }
                 slot->name = copy;
                 new (&slot->value) BindingProperty(BindingProperty::ChildOf{&pool});
                 ++block.size;
@@ -576,7 +580,7 @@ BindingValuePool& BindingProperty::EnsurePool() {
     return *pool_;
 }
 
-void BindingProperty::ReleaseContent() noexcept {
+void BindingProperty::ReleaseStorage() noexcept {
     switch (kind_) {
     case BindingKind::String:
         if (pool_ != nullptr) {
@@ -597,8 +601,6 @@ void BindingProperty::ReleaseContent() noexcept {
     default:
         break;
     }
-    kind_ = BindingKind::Empty;
-    payload_.raw = 0;
 }
 
 void BindingProperty::Clear() noexcept {

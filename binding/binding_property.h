@@ -300,7 +300,17 @@ private:
     friend struct BindingPropertyAccess;
 
     BindingValuePool& EnsurePool();
-    void ReleaseContent() noexcept;
+    // Releases the content; the value becomes "empty". Scalars hold nothing to give back, so the
+    // check stays inline and a setter on a fresh value (what every decoder writes) makes no call.
+    void ReleaseContent() noexcept {
+        if (kind_ >= BindingKind::String) {
+            ReleaseStorage();
+        }
+        kind_ = BindingKind::Empty;
+        payload_.raw = 0;
+    }
+    // Gives back the storage of a string, blob, enum record or container.
+    void ReleaseStorage() noexcept;
     void CopyFrom(const BindingProperty& source);
     void SetInterned(const BindingInternedString* text) noexcept;
     bool GrowCollection(std::size_t count);
