@@ -495,8 +495,8 @@ std::size_t BindingValuePool::HomeSlot(std::uint32_t hash) const noexcept {
     return static_cast<std::size_t>(hash >> internShift_);
 }
 
-BindingValuePool::InternSlot* BindingValuePool::FindSlot(std::string_view text,
-                                                         std::uint32_t hash) const noexcept {
+inline BindingValuePool::InternSlot* BindingValuePool::FindSlot(std::string_view text,
+                                                                std::uint32_t hash) const noexcept {
     const std::size_t mask = internSlotCount_ - 1;
     for (std::size_t i = HomeSlot(hash);; i = (i + 1) & mask) {
         InternSlot& slot = internSlots_[i];
