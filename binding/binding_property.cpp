@@ -40,6 +40,41 @@ void* GrowArray(void* array, std::size_t bytes) noexcept {
     return array == nullptr ? Allocate(bytes) : Reallocate(array, bytes);
 }
 
+// Element arrays small enough for a block of the pool's bins are pool blocks: most collections
+// are short, and a pool block costs no general heap operation and goes with the pool's pages when
+// the tree is torn down. The pool serves longer arrays from the allocation entries itself, so an
+// array is always given back to the pool with its capacity.
+constexpr std::size_t kPoolElements = BindingValuePool::kMaxBlockSize / sizeof(BindingProperty);
+static_assert(kPoolElements >= 2, "a pool block holds a few elements");
+
+void FreeElements(BindingValuePool& pool, BindingProperty* elements,
+                  std::size_t capacity) noexcept {
+    pool.FreeBlock(elements, capacity * sizeof(BindingProperty));
+}
+
+// Moves the `size` elements of an array of capacity `from` into one of capacity `to`. Returns
+// null, leaving the old array as it was, when memory is short.
+BindingProperty* ResizeElements(BindingValuePool& pool, BindingProperty* elements, std::size_t size,
+                                std::size_t from, std::size_t to) noexcept {
+    if (from > kPoolElements && to > kPoolElements) {
+        return static_cast<BindingProperty*>(Reallocate(elements, to * sizeof(BindingProperty)));
+    }
+    void* grown = nullptr;
+    try {
+        grown = pool.AllocateBlock(to * sizeof(BindingProperty));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    // Elements hold no pointers into themselves, so they may move bytewise.
+    if (size != 0) {
+        std::memcpy(grown, static_cast<const void*>(elements), size * sizeof(BindingProperty));
+    }
+    if (elements != nullptr) {
+        FreeElements(pool, elements, from);
+    }
+    return static_cast<BindingProperty*>(grown);
+}
+
 } // namespace
 
 const char* KindName(BindingKind kind) noexcept {
@@ -113,7 +148,7 @@ struct BindingPropertyAccess {
                 for (std::uint32_t i = 0; i < block->size; ++i) {
                     ReleaseChild<kWithPool>(block->elements[i], head);
                 }
-                Free(block->elements);
+                FreeElements(pool, block->elements, block->capacity);
                 if constexpr (!kWithPool) {
                     pool.FreeBlock(block, sizeof(BindingCollectionBlock));
                 }
@@ -941,19 +976,21 @@ bool BindingProperty::RemoveMember(std::string_view name) noexcept {
 bool BindingProperty::GrowCollection(std::size_t count) {
     BindingCollectionBlock& block = *payload_.collection;
     if (count > block.capacity) {
-        std::size_t capacity = block.capacity < 4 ? 4 : std::size_t{block.capacity} * 2;
+        // The first array is the largest a pool block holds; later ones double.
+        std::size_t capacity =
+            block.capacity < kPoolElements ? kPoolElements : std::size_t{block.capacity} * 2;
         if (capacity < count) {
             capacity = count;
         }
         if (capacity > kMaxElements) {
             capacity = kMaxElements;
         }
-        // Elements hold no pointers into themselves, so the array may move bytewise.
-        void* grown = GrowArray(block.elements, capacity * sizeof(BindingProperty));
+        BindingProperty* grown =
+            ResizeElements(*pool_, block.elements, block.size, block.capacity, capacity);
         if (grown == nullptr) {
             return false;
         }
-        block.elements = static_cast<BindingProperty*>(grown);
+        block.elements = grown;
         block.capacity = static_cast<std::uint32_t>(capacity);
     }
     for (std::size_t i = block.size; i < count; ++i) {
@@ -998,11 +1035,12 @@ bool BindingProperty::Reserve(std::size_t count) {
     if (count <= block.capacity) {
         return true;
     }
-    void* grown = GrowArray(block.elements, count * sizeof(BindingProperty));
+    BindingProperty* grown =
+        ResizeElements(*pool_, block.elements, block.size, block.capacity, count);
     if (grown == nullptr) {
         return false;
     }
-    block.elements = static_cast<BindingProperty*>(grown);
+    block.elements = grown;
     block.capacity = static_cast<std::uint32_t>(count);
     return true;
 }

@@ -323,7 +323,8 @@ private:
 
 // Storage blocks of the container kinds; both live in the tree's pool.
 struct BindingCollectionBlock {
-    BindingProperty* elements; // contiguous array from the allocation entries
+    BindingProperty* elements; // contiguous array: a pool block when it fits one, else from the
+                               // allocation entries
     std::uint32_t size;
     std::uint32_t capacity;
     void* releaseLink; // chains blocks awaiting release while a tree is destroyed

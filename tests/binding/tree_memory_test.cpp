@@ -168,6 +168,63 @@ TEST(BindingTreeMemory, ReplacingContentReleasesIt) {
     EXPECT_EQ(LiveBytes(), bytesBefore);
 }
 
+// Short collections keep their elements in a block of the pool and move to the general heap as
+// they grow. Every way of growing crosses that line here: appending, reserving, writing at an
+// index past the end, and copying; the elements keep their values, and both ways of releasing
+// (a subtree while the tree lives, the whole tree with its pool) give everything back.
+TEST(BindingTreeMemory, CollectionsMoveFromPoolBlocksToTheHeapIntact) {
+    const MemoryInUse before;
+    {
+        BindingProperty root;
+        BindingProperty& lists = root.Member("lists");
+        for (int count = 0; count <= 20; ++count) {
+            BindingProperty& appended = lists.Append();
+            BindingProperty& reserved = lists.Append();
+            BindingProperty& indexed = lists.Append();
+            reserved.MakeCollection();
+            reserved.Reserve(static_cast<std::size_t>(count / 2)); // exact, then grown past
+            for (int i = 0; i < count; ++i) {
+                appended.Append() = "a" + std::to_string(i);
+                reserved.Append().Member("r") = i;
+            }
+            if (count > 0) {
+                indexed.Element(static_cast<std::size_t>(count - 1)) = count;
+                indexed.Element(0) = "first";
+            }
+        }
+        const BindingProperty copy(root);
+        for (int count = 0; count <= 20; ++count) {
+            const auto at = static_cast<std::size_t>(3 * count);
+            const BindingProperty* const trees[] = {&root, &copy};
+            for (const BindingProperty* tree : trees) {
+                const BindingProperty& group = tree->Member("lists");
+                ASSERT_EQ(group.Element(at).Size(), static_cast<std::size_t>(count));
+                ASSERT_EQ(group.Element(at + 1).Size(), static_cast<std::size_t>(count));
+                ASSERT_EQ(group.Element(at + 2).Size(), static_cast<std::size_t>(count));
+                for (int i = 0; i < count; ++i) {
+                    const auto index = static_cast<std::size_t>(i);
+                    ASSERT_EQ(group.Element(at).Element(index).GetString(),
+                              "a" + std::to_string(i));
+                    ASSERT_EQ(group.Element(at + 1).Element(index).Member("r").GetSigned(-1), i);
+                }
+                const BindingProperty& indexed = group.Element(at + 2);
+                if (count > 0) {
+                    EXPECT_EQ(indexed.Element(0).GetString(), "first");
+                }
+                if (count > 1) {
+                    EXPECT_EQ(indexed.Element(static_cast<std::size_t>(count - 1)).GetSigned(0),
+                              count);
+                    EXPECT_TRUE(indexed.Element(1).IsEmpty() || count == 2);
+                }
+            }
+        }
+        // Released while the tree lives: every block goes back to its bin or to the heap.
+        lists.Clear();
+        EXPECT_EQ(root.Pool()->InternedCount(), 1u); // "lists"
+    }
+    before.ExpectAllBack();
+}
+
 constexpr int kDepth = 100000;
 
 TEST(BindingTreeMemory, VeryDeepTreesAreSafe) {
