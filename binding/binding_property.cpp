@@ -310,7 +310,9 @@ struct BindingPropertyAccess {
     template <typename Name>
     static BindingProperty& FindOrInsert(BindingProperty& owner, const Name& key) {
         const std::string_view name = key.View();
-        owner.MakeStructure();
+        if (owner.kind_ != BindingKind::Structure) {
+            owner.MakeStructure();
+        }
         BindingStructureBlock& block = *owner.payload_.structure;
         BindingValuePool& pool = *owner.pool_;
         if (block.map == nullptr) {
