@@ -34,8 +34,8 @@ bool IsContainer(BindingKind kind) noexcept {
 template <typename T>
 using CountedVector = std::vector<T, BindingAllocator<T>>;
 
-// Gives an element or member array room for `bytes`. A first array is allocated rather than
-// reallocated from null, which the accounting would count as one more block freed.
+// Gives a member array room for `bytes`. A first array is allocated rather than reallocated from
+// null, which the accounting would count as one more block freed.
 void* GrowArray(void* array, std::size_t bytes) noexcept {
     return array == nullptr ? Allocate(bytes) : Reallocate(array, bytes);
 }
@@ -616,6 +616,13 @@ BindingValuePool& BindingProperty::EnsurePool() {
     }
     return *pool_;
 }
+
+// ReleaseContent calls this for the kinds from "string" on, which are exactly those with storage.
+static_assert(BindingKind::Float < BindingKind::String && BindingKind::String < BindingKind::Blob &&
+                  BindingKind::Blob < BindingKind::Enum &&
+                  BindingKind::Enum < BindingKind::Collection &&
+                  BindingKind::Collection < BindingKind::Structure,
+              "the kinds with storage come last");
 
 void BindingProperty::ReleaseStorage() noexcept {
     switch (kind_) {

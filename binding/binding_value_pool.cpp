@@ -518,7 +518,8 @@ void BindingValuePool::PlaceSlot(const InternSlot& slot) noexcept {
     internSlots_[i] = slot;
 }
 
-// Defined before its two callers, which inline it: most texts are found, and the lookup is short.
+// The lookup shared by Intern and InternWhole; most texts are found. Making a new entry, the
+// longer path, is InsertInterned.
 inline const BindingInternedString* BindingValuePool::InternHashed(std::string_view text,
                                                                    std::uint32_t hash) {
     if (text.empty()) {
