@@ -178,9 +178,12 @@ TEST(BindingTreeMemory, CollectionsMoveFromPoolBlocksToTheHeapIntact) {
         BindingProperty root;
         BindingProperty& lists = root.Member("lists");
         for (int count = 0; count <= 20; ++count) {
-            BindingProperty& appended = lists.Append();
-            BindingProperty& reserved = lists.Append();
-            BindingProperty& indexed = lists.Append();
+            // References into "lists" only once it has stopped growing in this round.
+            const std::size_t first = lists.Size();
+            lists.Element(first + 2);
+            BindingProperty& appended = lists.Element(first);
+            BindingProperty& reserved = lists.Element(first + 1);
+            BindingProperty& indexed = lists.Element(first + 2);
             reserved.MakeCollection();
             reserved.Reserve(static_cast<std::size_t>(count / 2)); // exact, then grown past
             for (int i = 0; i < count; ++i) {
