@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "binding/address_poisoning.h"
 #include "binding/binding_page_source.h"
 #include "binding/binding_property.h"
 #include "binding/static_type_id.h"
@@ -272,6 +273,9 @@ BindingValuePool::Bin& BindingValuePool::BinFor(std::size_t roundedSize) noexcep
 
 void BindingValuePool::FormatPage(unsigned char* page, std::size_t pageSize, std::size_t blockSize,
                                   bool isInline) noexcept {
+    // A page of the page source may come from another pool that left blocks of other sizes
+    // poisoned in it.
+    UnpoisonBytes(page, pageSize);
     auto* header = reinterpret_cast<PageHeader*>(page);
     header->nextAndInUse = 0;
     header->previousAndFree = isInline ? 0 : PageHeader::kLargeBit;
@@ -282,6 +286,7 @@ void BindingValuePool::FormatPage(unsigned char* page, std::size_t pageSize, std
     }
     WriteIndex(page + last * blockSize, 0);
     header->SetFirstFree(first);
+    PoisonBytes(page + first * blockSize, (last + 1 - first) * blockSize);
 }
 
 void* BindingValuePool::AllocateBlock(std::size_t size) {
@@ -311,6 +316,7 @@ void* BindingValuePool::AllocateBlock(std::size_t size) {
     PageHeader* page = bin.firstPage;
     auto* base = reinterpret_cast<unsigned char*>(page);
     unsigned char* block = base + page->FirstFree() * rounded;
+    UnpoisonBytes(block, rounded);
     const std::size_t next = ReadIndex(block);
     page->SetFirstFree(next);
     page->SetInUse(page->InUse() + 1);
@@ -356,6 +362,7 @@ void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
         bin.firstPage = page;
     }
     WriteIndex(bytes, page->FirstFree());
+    PoisonBytes(bytes, rounded);
     page->SetFirstFree(static_cast<std::size_t>(bytes - base) / rounded);
     page->SetInUse(page->InUse() - 1);
     if (page->InUse() == 0 && !isInline) {
@@ -437,6 +444,8 @@ bool BindingValuePool::GrowPageSet(std::size_t count) noexcept {
 }
 
 void BindingValuePool::ReturnPage(void* page) noexcept {
+    // The page source may hand the page to another pool, or the system the region to anyone.
+    UnpoisonBytes(page, kPageSize);
     if (releaseDepth_ == 0) {
         BindingPageSource::Instance().ReturnPage(page);
         return;

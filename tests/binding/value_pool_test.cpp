@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "binding/address_poisoning.h"
 #include "binding/binding_page_source.h"
 #include "binding/binding_property.h"
 #include "binding/same_bytes.h"
@@ -280,6 +281,65 @@ TEST(BindingValuePool, TextsCutAtAZeroShareTheCopyOfTheCutText) {
         }
     }
     EXPECT_EQ(pool->InternedCount(), distinct.size());
+}
+
+// Under AddressSanitizer a released block is reported when touched, as a freed heap block is;
+// a block in use never is, whatever its neighbours do (blocks of 12 bytes share the sanitizer's
+// 8-byte granules with their neighbours).
+TEST(BindingValuePool, FreeBlocksArePoisonedUnderTheAddressSanitizer) {
+    if (!kPoisoningActive) {
+        GTEST_SKIP() << "built without AddressSanitizer";
+    }
+    const auto usable = [](const void* block, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (IsPoisoned(static_cast<const unsigned char*>(block) + i)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    PoolHandle pool = NewPool();
+    for (const std::size_t size : {12u, 24u, 72u}) {
+        std::vector<void*> blocks;
+        for (int i = 0; i < 600; ++i) { // the inline page and then 4096-byte pages
+            blocks.push_back(pool->AllocateBlock(size));
+            ASSERT_TRUE(usable(blocks.back(), size)) << size << " / " << i;
+        }
+        // Free every other block: the ones kept stay usable, the freed ones are poisoned in
+        // every granule that is theirs alone.
+        for (std::size_t i = 0; i < blocks.size(); i += 2) {
+            pool->FreeBlock(blocks[i], size);
+        }
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            if (i % 2 == 1) {
+                ASSERT_TRUE(usable(blocks[i], size)) << size << " / " << i;
+            } else if (size % 8 == 0) {
+                ASSERT_TRUE(IsPoisoned(blocks[i])) << size << " / " << i;
+            }
+        }
+        // Taken again, a freed block is usable.
+        void* again = pool->AllocateBlock(size);
+        EXPECT_TRUE(usable(again, size));
+        pool->FreeBlock(again, size);
+        for (std::size_t i = 1; i < blocks.size(); i += 2) {
+            pool->FreeBlock(blocks[i], size);
+        }
+    }
+    // A page given back to the page source is usable for whoever takes it next.
+    EXPECT_EQ(pool->PagesHeld(), 0u);
+    void* page = BindingPageSource::Instance().TakePage();
+    EXPECT_TRUE(usable(page, BindingValuePool::kPageSize));
+    BindingPageSource::Instance().ReturnPage(page);
+
+    // The element array of a short collection is a pool block too.
+    BindingProperty root;
+    BindingProperty& list = root.Member("list");
+    list.Append() = 1;
+    list.Append() = 2;
+    const BindingProperty* element = &list.Element(0);
+    EXPECT_FALSE(IsPoisoned(element));
+    list.Clear();
+    EXPECT_TRUE(IsPoisoned(element));
 }
 
 TEST(BindingValuePool, InternTableGrowsAndKeepsEveryEntry) {
