@@ -32,4 +32,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"$WINEPREFIX/.korvel-setup.lock"
 fi
 
+# Keep one Wine server alive between programs: by default it exits three seconds
+# after its last program, and a program that connects while it is going away
+# fails with "Connection reset by peer". This starts one that stays for a minute
+# after the last program, unless one is running already (then it exits with 2).
+/usr/lib/wine/wineserver -p60 2>/dev/null || true
+
 exec "$wine" "$@"
