@@ -34,18 +34,14 @@ bool IsContainer(BindingKind kind) noexcept {
 template <typename T>
 using CountedVector = std::vector<T, BindingAllocator<T>>;
 
-// Gives a member array room for `bytes`. A first array is allocated rather than reallocated from
-// null, which the accounting would count as one more block freed.
-void* GrowArray(void* array, std::size_t bytes) noexcept {
-    return array == nullptr ? Allocate(bytes) : Reallocate(array, bytes);
-}
-
-// Element arrays small enough for a block of the pool's bins are pool blocks: most collections
-// are short, and a pool block costs no general heap operation and goes with the pool's pages when
-// the tree is torn down. The pool serves longer arrays from the allocation entries itself, so an
-// array is always given back to the pool with its capacity.
+// Element and member arrays are blocks of the pool: those that fit its bins come from its pages,
+// longer ones from its array slabs and only the longest from the allocation entries, so that
+// building a tree costs few general heap operations and tearing it down costs none for most
+// arrays. An array is always given back to the pool with its capacity.
 constexpr std::size_t kPoolElements = BindingValuePool::kMaxBlockSize / sizeof(BindingProperty);
 static_assert(kPoolElements >= 2, "a pool block holds a few elements");
+// Arrays up to this many elements are not reallocated in place by the allocation entries.
+constexpr std::size_t kSlabElements = BindingArraySlabs::kMaxBlockSize / sizeof(BindingProperty);
 
 void FreeElements(BindingValuePool& pool, BindingProperty* elements,
                   std::size_t capacity) noexcept {
@@ -56,7 +52,7 @@ void FreeElements(BindingValuePool& pool, BindingProperty* elements,
 // null, leaving the old array as it was, when memory is short.
 BindingProperty* ResizeElements(BindingValuePool& pool, BindingProperty* elements, std::size_t size,
                                 std::size_t from, std::size_t to) noexcept {
-    if (from > kPoolElements && to > kPoolElements) {
+    if (from > kSlabElements && to > kSlabElements) {
         return static_cast<BindingProperty*>(Reallocate(elements, to * sizeof(BindingProperty)));
     }
     void* grown = nullptr;
@@ -174,7 +170,7 @@ struct BindingPropertyAccess {
                             pool.ReleaseInterned(block->entries[i].name);
                         }
                     }
-                    Free(block->entries);
+                    FreeEntries(pool, block->entries, block->capacity);
                 }
                 if constexpr (!kWithPool) {
                     pool.FreeBlock(block, sizeof(BindingStructureBlock));
@@ -231,11 +227,27 @@ struct BindingPropertyAccess {
             BindingMemberMap(BindingNameOrder{}, BindingMemberMap::allocator_type(&pool));
     }
 
-    static bool GrowEntries(BindingStructureBlock& block, std::size_t capacity) noexcept {
-        void* grown = GrowArray(block.entries, capacity * sizeof(BindingMemberEntry));
-        if (grown == nullptr) {
+    static void FreeEntries(BindingValuePool& pool, BindingMemberEntry* entries,
+                            std::size_t capacity) noexcept {
+        pool.FreeBlock(entries, capacity * sizeof(BindingMemberEntry));
+    }
+
+    // Moves the entries into an array of `capacity` (a pool block). Returns false, leaving the
+    // old array as it was, when memory is short.
+    static bool GrowEntries(BindingStructureBlock& block, BindingValuePool& pool,
+                            std::size_t capacity) noexcept {
+        void* grown = nullptr;
+        try {
+            grown = pool.AllocateBlock(capacity * sizeof(BindingMemberEntry));
+        } catch (const std::bad_alloc&) {
             return false;
         }
+        // Entries hold no pointers into themselves, so they may move bytewise.
+        if (block.size != 0) {
+            std::memcpy(grown, static_cast<const void*>(block.entries),
+                        block.size * sizeof(BindingMemberEntry));
+        }
+        FreeEntries(pool, block.entries, block.capacity);
         block.entries = static_cast<BindingMemberEntry*>(grown);
         block.capacity = static_cast<std::uint32_t>(capacity);
         return true;
@@ -261,7 +273,7 @@ struct BindingPropertyAccess {
             pool.FreeBlock(map, sizeof(BindingMemberMap));
             throw;
         }
-        Free(block.entries);
+        FreeEntries(pool, block.entries, block.capacity);
         block.entries = nullptr;
         block.size = 0;
         block.capacity = 0;
@@ -329,7 +341,7 @@ struct BindingPropertyAccess {
                     if (capacity > BindingStructureBlock::kSmallLimit) {
                         capacity = BindingStructureBlock::kSmallLimit;
                     }
-                    if (!GrowEntries(block, capacity)) {
+                    if (!GrowEntries(block, pool, capacity)) {
                         pool.ReleaseInterned(copy);
                         throw std::bad_alloc();
                     }
@@ -390,7 +402,7 @@ struct BindingPropertyAccess {
                                std::size_t count) {
         if (count > BindingStructureBlock::kSmallLimit) {
             block.map = NewMap(pool);
-        } else if (count > block.capacity && !GrowEntries(block, count)) {
+        } else if (count > block.capacity && !GrowEntries(block, pool, count)) {
             throw std::bad_alloc();
         }
     }

@@ -110,6 +110,12 @@ void WriteIndex(unsigned char* block, std::size_t index) noexcept {
     std::memcpy(block, &value, sizeof value);
 }
 
+// Whether a block of that size comes from the allocation entries rather than from the pool's pages
+// or array slabs.
+bool IsHeapBlock(std::size_t size) noexcept {
+    return size > BindingArraySlabs::kMaxBlockSize;
+}
+
 std::size_t InternedBlockSize(std::size_t length) noexcept {
     const std::size_t raw = sizeof(BindingInternedString) + length + 1;
     constexpr std::size_t align = alignof(BindingInternedString);
@@ -236,10 +242,11 @@ BindingValuePool::~BindingValuePool() {
         discard_ = nullptr;
     }
     // Entries still present belong to a tree torn down with the pool (or to values that were
-    // never released): free the copies kept outside the pages; the others go with the pages.
+    // never released): free the copies kept on the general heap; the others go with the pages
+    // and the array slabs.
     for (std::size_t i = 0; largeInternCount_ != 0 && i < internSlotCount_; ++i) {
         BindingInternedString* entry = internSlots_[i].entry;
-        if (entry != nullptr && InternedBlockSize(entry->length) > kMaxBlockSize) {
+        if (entry != nullptr && IsHeapBlock(InternedBlockSize(entry->length))) {
             Free(entry);
             --largeInternCount_;
         }
@@ -292,7 +299,8 @@ void BindingValuePool::FormatPage(unsigned char* page, std::size_t pageSize, std
 void* BindingValuePool::AllocateBlock(std::size_t size) {
     const std::size_t rounded = RoundToGranularity(size);
     if (rounded > kMaxBlockSize) {
-        void* block = Allocate(rounded);
+        void* block = rounded <= BindingArraySlabs::kMaxBlockSize ? arrays_.Allocate(rounded)
+                                                                  : Allocate(rounded);
         if (block == nullptr) {
             throw std::bad_alloc();
         }
@@ -338,7 +346,11 @@ void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
     }
     const std::size_t rounded = RoundToGranularity(size);
     if (rounded > kMaxBlockSize) {
-        Free(block);
+        if (rounded > BindingArraySlabs::kMaxBlockSize) {
+            Free(block);
+        } else if (!tearingDown_) {
+            arrays_.Free(block, rounded); // when tearing down, the slabs go with the pool
+        }
         return;
     }
     if (tearingDown_) {
@@ -566,7 +578,7 @@ const BindingInternedString* BindingValuePool::InsertInterned(std::string_view t
     copy[text.size()] = '\0';
     PlaceSlot({hash, entry});
     ++internCount_;
-    if (InternedBlockSize(text.size()) > kMaxBlockSize) {
+    if (IsHeapBlock(InternedBlockSize(text.size()))) {
         ++largeInternCount_;
     }
     return entry;
@@ -635,7 +647,7 @@ void BindingValuePool::ReleaseInterned(const BindingInternedString* text) noexce
         --internCount_;
     }
     const std::size_t blockSize = InternedBlockSize(entry->length);
-    if (blockSize > kMaxBlockSize) {
+    if (IsHeapBlock(blockSize)) {
         --largeInternCount_;
     }
     FreeBlock(entry, blockSize);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "binding/binding_array_slabs.h"
 #include "binding/same_bytes.h"
 
 namespace Korvel {
@@ -63,9 +64,9 @@ public:
     BindingValuePool(const BindingValuePool&) = delete;
     BindingValuePool& operator=(const BindingValuePool&) = delete;
 
-    // A block of `size` bytes rounded up to a multiple of 4. Sizes up to 72 come from the bins;
-    // larger ones (never requested by the value tree itself) come from the allocation entries.
-    // Throws std::bad_alloc when no page can be obtained.
+    // A block of `size` bytes rounded up to a multiple of 4. Sizes up to 72 come from the bins,
+    // sizes up to 2048 (the arrays of containers) from the pool's array slabs, and larger ones
+    // from the allocation entries. Throws std::bad_alloc when memory is exhausted.
     void* AllocateBlock(std::size_t size);
     // Gives back a block obtained with the same size.
     void FreeBlock(void* block, std::size_t size) noexcept;
@@ -103,6 +104,8 @@ public:
     const void* FirstPage(std::size_t size) const noexcept;
     // Number of 4096-byte pages this pool currently holds.
     std::size_t PagesHeld() const noexcept { return pagesHeld_; }
+    // Bytes of the array slabs this pool currently holds.
+    std::size_t ArraySlabBytes() const noexcept { return arrays_.BytesHeld(); }
 
     // While at least one release scope is open, the regions of chunks that FreeBlock empties
     // are collected and go back to the system together when the outermost scope closes (or when
@@ -112,9 +115,9 @@ public:
     void EndRelease() noexcept;
 
     // The tree is being destroyed together with this pool: from now on FreeBlock (for blocks of
-    // the bins) and ReleaseInterned do nothing, and the destructor gives back every page the pool
-    // holds and every string copy kept outside the pages at once. Saves touching every string and
-    // every block of a large tree while it goes away.
+    // the bins and the array slabs) and ReleaseInterned do nothing, and the destructor gives back
+    // every page the pool holds and every string copy kept outside the pages at once. Saves
+    // touching every string and every block of a large tree while it goes away.
     void BeginTeardown() noexcept { tearingDown_ = true; }
     bool TearingDown() const noexcept { return tearingDown_; }
 
@@ -159,6 +162,7 @@ private:
     };
 
     Bin bins_[kBinCount];
+    BindingArraySlabs arrays_;
     std::uint32_t formattedBins_ = 0; // bit i: bin i's inline page has been formatted
     std::size_t pagesHeld_ = 0;
     void** pageSlots_ = nullptr;    // null: a free slot
@@ -169,7 +173,7 @@ private:
     std::size_t internSlotCount_ = 0; // a power of two
     unsigned internShift_ = 32;       // 32 - log2(internSlotCount_)
     std::size_t internCount_ = 0;
-    std::size_t largeInternCount_ = 0; // entries too long for a block of the bins
+    std::size_t largeInternCount_ = 0; // entries too long for the pages and array slabs
     bool tearingDown_ = false;
     BindingProperty* discard_ = nullptr;
     static constexpr std::size_t kPendingRegions = 32;

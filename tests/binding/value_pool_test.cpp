@@ -14,6 +14,7 @@
 #include "binding/binding_property.h"
 #include "binding/same_bytes.h"
 #include "binding/static_type_id.h"
+#include "diagnostics/allocation.h"
 #include "platform/virtual_memory.h"
 
 namespace {
@@ -218,13 +219,23 @@ TEST(BindingValuePool, PoolPagesGoBackToTheSystem) {
     EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
 }
 
+// Requests above the bins come from the array slabs up to their largest block, and from the
+// allocation entries beyond.
 TEST(BindingValuePool, LargeRequestsBypassTheBins) {
     PoolHandle pool = NewPool();
     void* block = pool->AllocateBlock(200);
     ASSERT_NE(block, nullptr);
     std::memset(block, 0xAB, 200);
     EXPECT_EQ(pool->PagesHeld(), 0u);
+    const std::size_t slabBytes = pool->ArraySlabBytes();
+    EXPECT_GT(slabBytes, 0u);
+    void* large = pool->AllocateBlock(BindingArraySlabs::kMaxBlockSize + 4);
+    ASSERT_NE(large, nullptr);
+    EXPECT_GE(BlockSize(large), BindingArraySlabs::kMaxBlockSize + 4);
+    EXPECT_EQ(pool->ArraySlabBytes(), slabBytes);
+    pool->FreeBlock(large, BindingArraySlabs::kMaxBlockSize + 4);
     pool->FreeBlock(block, 200);
+    EXPECT_EQ(pool->AllocateBlock(200), block);
 }
 
 TEST(BindingValuePool, InterningCountsReferences) {
