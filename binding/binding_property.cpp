@@ -1066,6 +1066,21 @@ bool BindingProperty::Reserve(std::size_t count) {
     return true;
 }
 
+bool BindingProperty::ReserveMembers(std::size_t count) {
+    if (kind_ != BindingKind::Structure) {
+        return true;
+    }
+    BindingStructureBlock& block = *payload_.structure;
+    // Beyond the small form's limit the members go into the map form as they come.
+    if (count > BindingStructureBlock::kSmallLimit) {
+        count = BindingStructureBlock::kSmallLimit;
+    }
+    if (block.map != nullptr || count <= block.capacity) {
+        return true;
+    }
+    return BindingPropertyAccess::GrowEntries(block, *pool_, count);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Queries
 

@@ -245,6 +245,10 @@ public:
     // Returns false when the memory could not be obtained. Throws std::length_error when `count`
     // exceeds kMaxElements.
     bool Reserve(std::size_t count);
+    // On a structure only (other kinds are left alone): readies room for `count` members, as far
+    // as the small form holds them, so that a reader that knows how many members follow builds
+    // the structure without growing it. Returns false when the memory could not be obtained.
+    bool ReserveMembers(std::size_t count);
 
     // Iteration: elements in index order, members in name order. Empty for other kinds.
     std::span<const BindingProperty> Elements() const noexcept;

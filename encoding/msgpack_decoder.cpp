@@ -325,6 +325,9 @@ private:
         }
         // An existing structure (repeated key) keeps its members: the new ones merge into it.
         target.MakeStructure();
+        // As for arrays, the declaration makes room only for what the remaining bytes can hold
+        // (a pair takes at least two).
+        target.ReserveMembers(DecodeLimits::ReservableElements(pairs, Remaining() / 2));
         Open(target, FrameState::Map, pairs * 2);
     }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_result.h"
+#include "binding/binding_value_pool.h"
 #include "binding/binding_visitor.h"
 
 namespace Korvel::Testing {
@@ -435,6 +436,46 @@ TEST(BindingProperty, ReserveHasALengthLimit) {
     BindingProperty scalar(std::int32_t{1});
     EXPECT_TRUE(scalar.Reserve(10)); // only collections reserve
     EXPECT_EQ(scalar.Kind(), BindingKind::Signed);
+}
+
+// Room made for members changes nothing a reader sees, holds no more than the small form would,
+// and does not stop the structure from growing past it.
+TEST(BindingProperty, ReserveMembersOnlyMakesRoom) {
+    BindingProperty scalar(std::int32_t{1});
+    EXPECT_TRUE(scalar.ReserveMembers(10)); // only structures reserve
+    EXPECT_EQ(scalar.Kind(), BindingKind::Signed);
+
+    BindingProperty record;
+    record.MakeStructure();
+    const std::size_t slabBytes = record.Pool()->ArraySlabBytes();
+    EXPECT_TRUE(record.ReserveMembers(std::numeric_limits<std::size_t>::max()));
+    EXPECT_LE(record.Pool()->ArraySlabBytes(), slabBytes + 2 * BindingArraySlabs::kMaxBlockSize);
+    EXPECT_EQ(record.Size(), 0u);
+    EXPECT_TRUE(record.IsDefault());
+    EXPECT_TRUE(record.ReserveMembers(3)); // less than there is room for
+    const char* const names[] = {"id", "created_at", "updated_at", "severity", "heading"};
+    for (int round = 0; round < 30; ++round) {
+        for (const char* name : names) {
+            record.Member(name + std::to_string(round)) = round;
+        }
+    }
+    ASSERT_EQ(record.Size(), 150u);
+    std::string previous;
+    for (const auto& member : std::as_const(record).Members()) {
+        EXPECT_LT(previous, member.name);
+        previous = std::string(member.name);
+    }
+    EXPECT_EQ(std::as_const(record).Member("severity17").GetSigned(-1), 17);
+
+    BindingProperty small;
+    small.MakeStructure();
+    EXPECT_TRUE(small.ReserveMembers(2));
+    small.Member("b") = 2;
+    small.Member("a") = 1;
+    small.Member("c") = 3; // past the room made
+    EXPECT_EQ(small.Size(), 3u);
+    EXPECT_EQ(std::as_const(small).Member("a").GetSigned(0), 1);
+    EXPECT_EQ(std::as_const(small).Member("c").GetSigned(0), 3);
 }
 
 TEST(BindingProperty, AbsurdElementIndexIsRefused) {
