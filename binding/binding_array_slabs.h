@@ -25,7 +25,7 @@ public:
     // The first slab is small, so that a small tree does not pay for a large one; each further
     // slab doubles, up to the largest size (below the size from which the general heap maps
     // blocks of their own from the system, which would cost a fresh mapping every time).
-    static constexpr std::size_t kFirstSlabSize = 2048;
+    static constexpr std::size_t kFirstSlabSize = 1024;
     static constexpr std::size_t kMaxSlabSize = 32768;
 
     BindingArraySlabs() noexcept = default;
