@@ -129,8 +129,9 @@ struct BindingPropertyAccess {
 
     // Releases the subtree of a container without recursion: container blocks wait in a chain
     // until their children have been seen. When the tree goes with its pool (kWithPool), whatever
-    // lives in the pool's pages (blocks, strings, map nodes) is left to the pool, no value is
-    // reset, and only the arrays and blob bytes from the allocation entries are released.
+    // lives in the pool's pages and array slabs (blocks, strings, map nodes, short arrays) is left
+    // to the pool, no value is reset, and only the arrays and blob bytes from the allocation
+    // entries are released.
     template <bool kWithPool>
     static void ReleaseTree(BindingProperty& root, BindingValuePool& pool) noexcept {
         pool.BeginRelease();

@@ -327,8 +327,8 @@ private:
 
 // Storage blocks of the container kinds; both live in the tree's pool.
 struct BindingCollectionBlock {
-    BindingProperty* elements; // contiguous array: a pool block when it fits one, else from the
-                               // allocation entries
+    BindingProperty* elements; // contiguous array: a block of the pool (its bins or its array
+                               // slabs) up to 2048 bytes, else from the allocation entries
     std::uint32_t size;
     std::uint32_t capacity;
     void* releaseLink; // chains blocks awaiting release while a tree is destroyed
@@ -341,8 +341,8 @@ struct BindingMemberEntry {
 };
 
 // A structure holds its members in one of two forms. Up to kSmallLimit members they are a sorted
-// array of entries (from the allocation entries, like the element array of a collection): lookups
-// are binary searches over contiguous memory and walks are linear. Beyond that the members move
+// array of entries (a block of the pool, like a short element array): lookups are binary searches
+// over contiguous memory and walks are linear. Beyond that the members move
 // into an ordered map whose nodes are blocks of the tree's pool, so that very large structures
 // keep logarithmic insertion.
 struct BindingStructureBlock {
