@@ -11,16 +11,12 @@
 #include "binding/binding_property.h"
 #include "binding/binding_value_pool.h"
 #include "diagnostics/allocation.h"
+#include "support/live_memory.h"
 
 namespace {
 
 using namespace Korvel;
-
-std::uint64_t LiveBytes() {
-    MemoryStatistics statistics{};
-    ReadMemoryStatistics(&statistics);
-    return statistics.bytesAllocated - statistics.bytesFreed;
-}
+using Korvel::Testing::LiveBytes;
 
 TEST(BindingArraySlabs, SizesRoundUpToPowersOfTwoAndTheHalfwaySteps) {
     const std::pair<std::size_t, std::size_t> cases[] = {

@@ -12,6 +12,7 @@
 #include "binding/binding_registry.h"
 #include "diagnostics/allocation.h"
 #include "support/host_values.h"
+#include "support/live_memory.h"
 
 namespace Korvel::Testing {
 enum class HostValueTestState : std::int32_t { Idle = 0, Busy = 1, Broken = -3 };
@@ -47,18 +48,6 @@ std::vector<std::string> MemberNames(const BindingProperty& value) {
         names.emplace_back(member.name);
     }
     return names;
-}
-
-uint64_t LiveBytes() {
-    MemoryStatistics stats{};
-    ReadMemoryStatistics(&stats);
-    return stats.bytesAllocated - stats.bytesFreed;
-}
-
-uint64_t LiveBlocks() {
-    MemoryStatistics stats{};
-    ReadMemoryStatistics(&stats);
-    return stats.blocksAllocated - stats.blocksFreed;
 }
 
 TEST(FromHostValue, ScalarsFollowTheirKinds) {

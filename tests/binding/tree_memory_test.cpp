@@ -11,6 +11,7 @@
 #include "binding/binding_visitor.h"
 #include "diagnostics/allocation.h"
 #include "platform/virtual_memory.h"
+#include "support/live_memory.h"
 
 namespace Korvel::Testing {
 enum class Mood : int { Calm = 1 };
@@ -21,12 +22,7 @@ KORVEL_STATIC_TYPE(enum, Korvel::Testing::Mood)
 namespace {
 
 using namespace Korvel;
-
-std::uint64_t LiveBytes() {
-    MemoryStatistics statistics{};
-    ReadMemoryStatistics(&statistics);
-    return statistics.bytesAllocated - statistics.bytesFreed;
-}
+using Korvel::Testing::LiveBytes;
 
 // The pages, system regions and counted bytes in use when it is made; ExpectAllBack checks that
 // every one of them has come back.
