@@ -40,35 +40,41 @@ using CountedVector = std::vector<T, BindingAllocator<T>>;
 // arrays. An array is always given back to the pool with its capacity.
 constexpr std::size_t kPoolElements = BindingValuePool::kMaxBlockSize / sizeof(BindingProperty);
 static_assert(kPoolElements >= 2, "a pool block holds a few elements");
-// Arrays up to this many elements are not reallocated in place by the allocation entries.
-constexpr std::size_t kSlabElements = BindingArraySlabs::kMaxBlockSize / sizeof(BindingProperty);
+
+// Moves an array (of elements or member entries) whose items take `used` bytes from a block of
+// `from` bytes into one of `to` bytes. Items hold no pointers into themselves, so they may move
+// bytewise. Returns null, leaving the old array as it was, when memory is short.
+void* ResizeArray(BindingValuePool& pool, void* array, std::size_t used, std::size_t from,
+                  std::size_t to) noexcept {
+    if (BindingValuePool::IsHeapBlock(from) && BindingValuePool::IsHeapBlock(to)) {
+        return Reallocate(array, to);
+    }
+    void* grown = nullptr;
+    try {
+        grown = pool.AllocateBlock(to);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (used != 0) {
+        std::memcpy(grown, array, used);
+    }
+    if (array != nullptr) {
+        pool.FreeBlock(array, from);
+    }
+    return grown;
+}
+
+// ResizeArray for the element array of a collection.
+BindingProperty* ResizeElements(BindingValuePool& pool, BindingProperty* elements, std::size_t size,
+                                std::size_t from, std::size_t to) noexcept {
+    constexpr std::size_t kItem = sizeof(BindingProperty);
+    return static_cast<BindingProperty*>(
+        ResizeArray(pool, elements, size * kItem, from * kItem, to * kItem));
+}
 
 void FreeElements(BindingValuePool& pool, BindingProperty* elements,
                   std::size_t capacity) noexcept {
     pool.FreeBlock(elements, capacity * sizeof(BindingProperty));
-}
-
-// Moves the `size` elements of an array of capacity `from` into one of capacity `to`. Returns
-// null, leaving the old array as it was, when memory is short.
-BindingProperty* ResizeElements(BindingValuePool& pool, BindingProperty* elements, std::size_t size,
-                                std::size_t from, std::size_t to) noexcept {
-    if (from > kSlabElements && to > kSlabElements) {
-        return static_cast<BindingProperty*>(Reallocate(elements, to * sizeof(BindingProperty)));
-    }
-    void* grown = nullptr;
-    try {
-        grown = pool.AllocateBlock(to * sizeof(BindingProperty));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    // Elements hold no pointers into themselves, so they may move bytewise.
-    if (size != 0) {
-        std::memcpy(grown, static_cast<const void*>(elements), size * sizeof(BindingProperty));
-    }
-    if (elements != nullptr) {
-        FreeElements(pool, elements, from);
-    }
-    return static_cast<BindingProperty*>(grown);
 }
 
 } // namespace
@@ -233,22 +239,16 @@ struct BindingPropertyAccess {
         pool.FreeBlock(entries, capacity * sizeof(BindingMemberEntry));
     }
 
-    // Moves the entries into an array of `capacity` (a pool block). Returns false, leaving the
-    // old array as it was, when memory is short.
+    // Moves the entries into an array of `capacity`. Returns false, leaving the old array as it
+    // was, when memory is short.
     static bool GrowEntries(BindingStructureBlock& block, BindingValuePool& pool,
                             std::size_t capacity) noexcept {
-        void* grown = nullptr;
-        try {
-            grown = pool.AllocateBlock(capacity * sizeof(BindingMemberEntry));
-        } catch (const std::bad_alloc&) {
+        constexpr std::size_t kItem = sizeof(BindingMemberEntry);
+        void* grown = ResizeArray(pool, block.entries, block.size * kItem, block.capacity * kItem,
+                                  capacity * kItem);
+        if (grown == nullptr) {
             return false;
         }
-        // Entries hold no pointers into themselves, so they may move bytewise.
-        if (block.size != 0) {
-            std::memcpy(grown, static_cast<const void*>(block.entries),
-                        block.size * sizeof(BindingMemberEntry));
-        }
-        FreeEntries(pool, block.entries, block.capacity);
         block.entries = static_cast<BindingMemberEntry*>(grown);
         block.capacity = static_cast<std::uint32_t>(capacity);
         return true;

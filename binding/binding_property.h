@@ -342,9 +342,9 @@ struct BindingMemberEntry {
 
 // A structure holds its members in one of two forms. Up to kSmallLimit members they are a sorted
 // array of entries (a block of the pool, like a short element array): lookups are binary searches
-// over contiguous memory and walks are linear. Beyond that the members move
-// into an ordered map whose nodes are blocks of the tree's pool, so that very large structures
-// keep logarithmic insertion.
+// over contiguous memory and walks are linear. Beyond that the members move into an ordered map
+// whose nodes are blocks of the tree's pool, so that very large structures keep logarithmic
+// insertion.
 struct BindingStructureBlock {
     static constexpr std::uint32_t kSmallLimit = 64;
 

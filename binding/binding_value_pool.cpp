@@ -110,12 +110,6 @@ void WriteIndex(unsigned char* block, std::size_t index) noexcept {
     std::memcpy(block, &value, sizeof value);
 }
 
-// Whether a block of that size comes from the allocation entries rather than from the pool's pages
-// or array slabs.
-bool IsHeapBlock(std::size_t size) noexcept {
-    return size > BindingArraySlabs::kMaxBlockSize;
-}
-
 std::size_t InternedBlockSize(std::size_t length) noexcept {
     const std::size_t raw = sizeof(BindingInternedString) + length + 1;
     constexpr std::size_t align = alignof(BindingInternedString);
@@ -299,8 +293,7 @@ void BindingValuePool::FormatPage(unsigned char* page, std::size_t pageSize, std
 void* BindingValuePool::AllocateBlock(std::size_t size) {
     const std::size_t rounded = RoundToGranularity(size);
     if (rounded > kMaxBlockSize) {
-        void* block = rounded <= BindingArraySlabs::kMaxBlockSize ? arrays_.Allocate(rounded)
-                                                                  : Allocate(rounded);
+        void* block = IsHeapBlock(rounded) ? Allocate(rounded) : arrays_.Allocate(rounded);
         if (block == nullptr) {
             throw std::bad_alloc();
         }
@@ -346,7 +339,7 @@ void BindingValuePool::FreeBlock(void* block, std::size_t size) noexcept {
     }
     const std::size_t rounded = RoundToGranularity(size);
     if (rounded > kMaxBlockSize) {
-        if (rounded > BindingArraySlabs::kMaxBlockSize) {
+        if (IsHeapBlock(rounded)) {
             Free(block);
         } else if (!tearingDown_) {
             arrays_.Free(block, rounded); // when tearing down, the slabs go with the pool

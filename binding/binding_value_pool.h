@@ -70,6 +70,11 @@ public:
     void* AllocateBlock(std::size_t size);
     // Gives back a block obtained with the same size.
     void FreeBlock(void* block, std::size_t size) noexcept;
+    // Whether AllocateBlock serves `size` bytes from the allocation entries, so that such a block
+    // may also be resized there with Reallocate.
+    static constexpr bool IsHeapBlock(std::size_t size) noexcept {
+        return size > BindingArraySlabs::kMaxBlockSize;
+    }
 
     // The pool's copy of `text` with its reference count raised (inserted with count 1 when new).
     // The text ends at its first zero byte. The empty text gives the shared empty string, which
@@ -116,8 +121,8 @@ public:
 
     // The tree is being destroyed together with this pool: from now on FreeBlock (for blocks of
     // the bins and the array slabs) and ReleaseInterned do nothing, and the destructor gives back
-    // every page the pool holds and every string copy kept outside the pages at once. Saves
-    // touching every string and every block of a large tree while it goes away.
+    // every page and slab the pool holds and every string copy kept on the general heap at once.
+    // Saves touching every string and every block of a large tree while it goes away.
     void BeginTeardown() noexcept { tearingDown_ = true; }
     bool TearingDown() const noexcept { return tearingDown_; }
 
