@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -164,16 +165,26 @@ TEST(BindingTreeMemory, ReplacingContentReleasesIt) {
     EXPECT_EQ(LiveBytes(), bytesBefore);
 }
 
-// Short collections keep their elements in a block of the pool and move to the general heap as
-// they grow. Every way of growing crosses that line here: appending, reserving, writing at an
-// index past the end, and copying; the elements keep their values, and both ways of releasing
-// (a subtree while the tree lives, the whole tree with its pool) give everything back.
+// Short collections keep their elements in a block of the pool's bins, longer ones in its array
+// slabs, and the longest on the general heap, where they grow in place. Every way of growing
+// crosses those lines here: appending, reserving, writing at an index past the end, and copying;
+// the elements keep their values, and both ways of releasing (a subtree while the tree lives, the
+// whole tree with its pool) give everything back.
 TEST(BindingTreeMemory, CollectionsMoveFromPoolBlocksToTheHeapIntact) {
+    // Every count up to 20, then counts around the slab/heap line of both builds (2048 bytes: 85
+    // elements of 24 bytes, 128 of 16) and past the first growth on the heap.
+    std::vector<int> counts;
+    for (int count = 0; count <= 20; ++count) {
+        counts.push_back(count);
+    }
+    for (const int count : {84, 85, 86, 97, 127, 128, 129, 193, 400}) {
+        counts.push_back(count);
+    }
     const MemoryInUse before;
     {
         BindingProperty root;
         BindingProperty& lists = root.Member("lists");
-        for (int count = 0; count <= 20; ++count) {
+        for (const int count : counts) {
             // References into "lists" only once it has stopped growing in this round.
             const std::size_t first = lists.Size();
             lists.Element(first + 2);
@@ -192,8 +203,9 @@ TEST(BindingTreeMemory, CollectionsMoveFromPoolBlocksToTheHeapIntact) {
             }
         }
         const BindingProperty copy(root);
-        for (int count = 0; count <= 20; ++count) {
-            const auto at = static_cast<std::size_t>(3 * count);
+        for (std::size_t round = 0; round < counts.size(); ++round) {
+            const int count = counts[round];
+            const auto at = 3 * round;
             const BindingProperty* const trees[] = {&root, &copy};
             for (const BindingProperty* tree : trees) {
                 const BindingProperty& group = tree->Member("lists");
