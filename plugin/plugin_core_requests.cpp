@@ -189,7 +189,6 @@ ExternalResponse PluginCore::SendExternal(HttpMethod method, std::string_view ur
     }
 
     result.status = static_cast<int32_t>(response.status);
-    result.bodyInvalid = 0;
     if (response.headers == nullptr && response.headerCount != 0) {
         result.bodyInvalid = 1;
         result.errorText = FormatMessage("Error converting response for %1 %2: headers was null",
@@ -201,27 +200,25 @@ ExternalResponse PluginCore::SendExternal(HttpMethod method, std::string_view ur
                                             header.value != nullptr ? header.value : "");
         }
     }
-    // A failure found in the headers keeps its text; the body is still read.
-    const bool headersFailed = result.bodyInvalid != 0;
+    // The body is read whatever the headers were. Its verdict decides bodyInvalid; a body that
+    // fails replaces the headers' text with its own, a valid one leaves that text in place, so
+    // the response still does not count as a success.
     if (bodyLength == 0) {
         result.bodyInvalid = 1;
-        if (!headersFailed) {
-            result.errorText = FormatMessage("Error converting response for %1 %2: body was empty",
-                                             methodName, urlText);
-        }
+        result.errorText = FormatMessage("Error converting response for %1 %2: body was empty",
+                                         methodName, urlText);
         return result;
     }
     const std::string_view bodyText(body, bodyLength);
     BindingResult parsed = ReadJson(bodyText);
     if (!parsed.IsSuccess()) {
         result.bodyInvalid = 1;
-        if (!headersFailed) {
-            result.errorText = FormatMessage("Error deserializing json response for %1 %2: %3",
-                                             methodName, urlText, parsed.GetError());
-        }
+        result.errorText = FormatMessage("Error deserializing json response for %1 %2: %3",
+                                         methodName, urlText, parsed.GetError());
         result.body.SetString(bodyText);
         return result;
     }
+    result.bodyInvalid = 0;
     result.body.Take(parsed.value);
     return result;
 }

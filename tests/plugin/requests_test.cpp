@@ -202,15 +202,30 @@ TEST_F(Requests, ExternalResponseFailures) {
     EXPECT_EQ(response.status, 500);
     EXPECT_EQ(response.errorText, prefix + "body was empty");
 
-    // A header count without headers: the first failure's text stays, the body is still read.
+    // A header count without headers: the body is still read and decides bodyInvalid. A valid
+    // body leaves the headers' text in place; a body that fails replaces it with its own.
     CannedExternalResponse nullHeaders{0, 200, {{"a", "b"}}, std::string("[1]")};
     nullHeaders.nullHeaders = true;
     host.SetExternalResponse(kUrl, nullHeaders);
     response = Fetch();
-    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.bodyInvalid, 0);
     EXPECT_EQ(response.errorText, prefix + "headers was null");
     EXPECT_TRUE(response.headers.empty());
     EXPECT_EQ(response.body.Size(), 1u);
+
+    nullHeaders.body = std::string();
+    host.SetExternalResponse(kUrl, nullHeaders);
+    response = Fetch();
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText, prefix + "body was empty");
+
+    nullHeaders.body = std::string("<p>");
+    host.SetExternalResponse(kUrl, nullHeaders);
+    response = Fetch();
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText, std::string("Error deserializing json response for GET ") + kUrl +
+                                      ": Error: Invalid value. at offset 0.");
+    EXPECT_EQ(response.body.GetString(), "<p>");
 
     host.SetExternalResponse(kUrl, {0, 200, {}, std::string("<html>busy</html>")});
     response = Fetch();
