@@ -17,8 +17,8 @@ namespace Korvel {
 inline constexpr std::int32_t kRouteRefusedCode = 400;
 
 // Stores the path with one trailing "/" removed when it is longer than one character. Malformed
-// templates ("}" outside a placeholder, "{" inside one, a placeholder never closed, a template too
-// long to compile) are refused with a message and leave the stored path unchanged.
+// templates ("}" outside a placeholder, "{" inside one, a template too long to compile) are
+// refused with a message and leave the stored path unchanged.
 OperationResult SetRoutePath(BindingFunctionDescriptor& function, std::string_view path);
 
 // Stores the method and clears the method text.

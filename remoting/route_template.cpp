@@ -10,7 +10,6 @@ constexpr std::string_view kRegexMetacharacters = "^$.*+?()[]|\\";
 
 constexpr const char* kStrayClose = "Route '%1' has a '}' outside a placeholder at offset %2.";
 constexpr const char* kNestedOpen = "Route '%1' has a '{' inside a placeholder at offset %2.";
-constexpr const char* kUnclosed = "Route '%1' has a placeholder that is not closed at offset %2.";
 constexpr const char* kTooLong = "Route template '%1...' is longer than %2 characters.";
 
 } // namespace
@@ -28,7 +27,6 @@ RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
 
     bool inside = false;
     bool atFirstCharacter = false;
-    std::size_t openedAt = 0;
     PlaceholderOperator op = PlaceholderOperator::Simple;
     std::string name;
     // Unescaped literal text since the start or the last placeholder.
@@ -40,7 +38,6 @@ RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
             if (c == '{') {
                 inside = true;
                 atFirstCharacter = true;
-                openedAt = i;
                 op = PlaceholderOperator::Simple;
                 name.clear();
             } else if (c == '}') {
@@ -88,10 +85,8 @@ RouteTemplate TranslateRouteTemplate(std::string_view pattern) {
         atFirstCharacter = false;
     }
 
-    if (inside) {
-        result.error = FormatMessage(kUnclosed, pattern, openedAt);
-        return result;
-    }
+    // A placeholder still open at the end of the pattern adds nothing: neither a group nor an
+    // entry in the placeholder list.
     result.literals.push_back(std::move(literal));
     return result;
 }

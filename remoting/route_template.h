@@ -49,8 +49,8 @@ struct RouteTemplate {
 bool IsRouteTemplate(std::string_view pattern);
 
 // Translates a route template. Malformed patterns are refused with a message in `error`: a "}"
-// outside a placeholder, a "{" inside one, a placeholder that is never closed, or a template
-// longer than `kMaxRouteTemplateLength`.
+// outside a placeholder, a "{" inside one, or a template longer than `kMaxRouteTemplateLength`.
+// A placeholder that is still open at the end of the pattern adds nothing ("/a/{x" is "/a/").
 RouteTemplate TranslateRouteTemplate(std::string_view pattern);
 
 // Checks a route pattern (a literal path or a template) for the faults above. Returns the empty

@@ -4,17 +4,18 @@ namespace Korvel {
 
 namespace {
 
-int HexDigitValue(char c) {
+// The value of a hexadecimal digit (either case); any other character counts as 16.
+unsigned HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
-        return c - '0';
+        return static_cast<unsigned>(c - '0');
     }
     if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
+        return static_cast<unsigned>(c - 'a' + 10);
     }
     if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
+        return static_cast<unsigned>(c - 'A' + 10);
     }
-    return -1;
+    return 16;
 }
 
 } // namespace
@@ -28,14 +29,15 @@ std::string UrlDecode(std::string_view text) {
             decoded += ' ';
             continue;
         }
-        if (c == '%' && i + 2 < text.size()) {
-            const int high = HexDigitValue(text[i + 1]);
-            const int low = HexDigitValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                decoded += static_cast<char>(high * 16 + low);
+        if (c == '%') {
+            if (i + 2 < text.size()) {
+                const unsigned high = HexDigitValue(text[i + 1]);
+                const unsigned low = HexDigitValue(text[i + 2]);
+                decoded += static_cast<char>((high * 16 + low) & 0xFF);
                 i += 2;
-                continue;
             }
+            // A "%" cut off by the end of the text is dropped; what follows it is read normally.
+            continue;
         }
         decoded += c;
     }

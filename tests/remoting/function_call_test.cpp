@@ -434,8 +434,8 @@ TEST_F(FunctionCallTest, RegistrationRefusesMismatchesAndKeepsTheFirst) {
     EXPECT_TRUE(refused.failed);
     EXPECT_STREQ(refused.message.Text(),
                  "The parameter list does not match the function's parameters");
-    refused =
-        RegisterRemotingFunction(registry_, "Bad", "/a/{x", HttpMethod::Get, {}, [] { return 0; });
+    refused = RegisterRemotingFunction(registry_, "Bad", "/a}/{x}", HttpMethod::Get, {},
+                                       [] { return 0; });
     EXPECT_TRUE(refused.failed);
     EXPECT_EQ(registry_.FindFunction("Two"), nullptr);
     EXPECT_EQ(registry_.FindFunction("Bad"), nullptr);

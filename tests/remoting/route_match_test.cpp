@@ -274,18 +274,23 @@ TEST(RouteMatch, EarlierResultsAreClearedBeforeMatching) {
 
 TEST(RouteMatch, MalformedRouteIsUnusableAndMatchesNothing) {
     BindingFunctionDescriptor function;
-    function.path = "/a/{x"; // set directly, bypassing the registration check
-    const RemotingRoute built = BuildRoute(function);
-    EXPECT_FALSE(built.Usable());
-    EXPECT_EQ(built.error, "Route '/a/{x' has a placeholder that is not closed at offset 3.");
-    RouteMatch match = Request("/a/{x");
-    EXPECT_FALSE(MatchRoutes(match, std::span(&built, 1)));
-
-    function.path = "/a}";
+    function.path = "/a}"; // set directly, bypassing the registration check
     const RemotingRoute stray = BuildRoute(function);
     EXPECT_FALSE(stray.Usable());
     RouteMatch literal = Request("/a}");
     EXPECT_FALSE(MatchRoutes(literal, std::span(&stray, 1)));
+}
+
+TEST(RouteMatch, UnterminatedPlaceholderAtTheEndIsLeftOut) {
+    const RouteTable routes{{"/a/{x"}};
+    ASSERT_TRUE(routes.routes().front().Usable()) << routes.routes().front().error;
+    RouteMatch match = Request("/a/");
+    ASSERT_TRUE(routes.Match(match));
+    EXPECT_TRUE(match.captures.empty());
+    RouteMatch text = Request("/a/{x");
+    EXPECT_FALSE(routes.Match(text));
+    RouteMatch value = Request("/a/b");
+    EXPECT_FALSE(routes.Match(value));
 }
 
 TEST(RouteMatch, TemplatePathsAreBoundedInLength) {

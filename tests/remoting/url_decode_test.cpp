@@ -20,17 +20,28 @@ TEST(UrlDecode, DecodesEscapesAndPlus) {
     EXPECT_EQ(UrlDecode("%2B%2541"), "+%41");
 }
 
-TEST(UrlDecode, MalformedEscapesStayLiteral) {
-    EXPECT_EQ(UrlDecode("%zz"), "%zz");
-    EXPECT_EQ(UrlDecode("%4g"), "%4g");
-    EXPECT_EQ(UrlDecode("%g4"), "%g4");
-    EXPECT_EQ(UrlDecode("abc%4"), "abc%4");
-    EXPECT_EQ(UrlDecode("abc%"), "abc%");
-    EXPECT_EQ(UrlDecode("%"), "%");
-    // After a literal "%" the following characters are read normally.
-    EXPECT_EQ(UrlDecode("%%41"), "%A");
-    EXPECT_EQ(UrlDecode("%+20"), "% 20");
-    EXPECT_EQ(UrlDecode("100%"), "100%");
+TEST(UrlDecode, CutOffEscapeIsDropped) {
+    // A "%" with fewer than two characters after it is dropped; what follows it stays.
+    EXPECT_EQ(UrlDecode("abc%4"), "abc4");
+    EXPECT_EQ(UrlDecode("abc%"), "abc");
+    EXPECT_EQ(UrlDecode("%"), "");
+    EXPECT_EQ(UrlDecode("100%"), "100");
+    EXPECT_EQ(UrlDecode("a%+"), "a ");
+    // Two characters after it are enough, even at the very end.
+    EXPECT_EQ(UrlDecode("abc%41"), "abcA");
+}
+
+TEST(UrlDecode, NonHexadecimalDigitsCountAsSixteen) {
+    // Each digit that is not hexadecimal counts as 16 and the byte is the low 8 bits of
+    // high * 16 + low; all three characters are consumed either way.
+    EXPECT_EQ(UrlDecode("%zz"), "\x10"); // 16 * 16 + 16 = 272
+    EXPECT_EQ(UrlDecode("%4g"), "P");    // 4 * 16 + 16 = 80
+    EXPECT_EQ(UrlDecode("%g4"), "\x04"); // 16 * 16 + 4 = 260
+    // The escape takes the next two characters as they are, "%" and "+" included.
+    EXPECT_EQ(UrlDecode("%%41"), "\x04"
+                                 "1");
+    EXPECT_EQ(UrlDecode("%+20"), "\x02"
+                                 "0");
 }
 
 } // namespace
