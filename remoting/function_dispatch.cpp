@@ -336,15 +336,13 @@ void DispatchToFunction(HostFunctionResponse* response, const HostFunctionReques
     if (match.method == HttpMethod::Custom) {
         match.methodText = TextOrEmpty(request.methodText);
     }
-    // The route is matched against the path without its query part; the whole
-    // path, query included, is what the arguments and the request record see.
-    const std::string_view path(request.path);
-    match.path = path.substr(0, path.find('?'));
+    // The route is matched against the whole path as the host gave it, query part included:
+    // where the path ends and the query begins is the host's choice, not the dispatcher's.
+    match.path = request.path;
     if (!MatchFunctionRoute(match, function)) {
         FailHostResponse(response, kInvalidFunctionMessage, kInvalidFunctionStatus);
         return;
     }
-    match.path = path;
     CallFunction(response, request, match, registry);
 }
 

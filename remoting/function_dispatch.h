@@ -34,10 +34,10 @@ inline constexpr std::int32_t kMalformedRequestStatus = 400;
 void KORVEL_CDECL DispatchFunctionRequest(HostFunctionResponse* response,
                                           const HostFunctionRequest* request);
 
-// Dispatches a request to one function: matches the request's method and path (the path up to
-// its first "?"; the query part is argument text, not part of the route) against the function's
-// route, then calls it (CallFunction). A request that does not fit is answered with "Invalid
-// function" and status 404 and the function is not called.
+// Dispatches a request to one function: matches the request's method and whole path (a query
+// part stays in it, so a literal route does not match the path followed by a query) against the
+// function's route, then calls it (CallFunction). A request that does not fit is answered with
+// "Invalid function" and status 404 and the function is not called.
 void DispatchToFunction(HostFunctionResponse* response, const HostFunctionRequest& request,
                         const BindingFunctionDescriptor& function, BindingRegistry* registry);
 
