@@ -1047,11 +1047,11 @@ BindingProperty& BindingProperty::Append() {
 }
 
 bool BindingProperty::Reserve(std::size_t count) {
+    if (kind_ != BindingKind::Collection) {
+        return true; // nothing to reserve, so no count is too large
+    }
     if (count > kMaxElements) {
         throw std::length_error("BindingProperty::Reserve: element count above the limit");
-    }
-    if (kind_ != BindingKind::Collection) {
-        return true;
     }
     BindingCollectionBlock& block = *payload_.collection;
     if (count <= block.capacity) {

@@ -18,8 +18,8 @@
 // collection is changed (a collection may move its elements when it grows).
 //
 // Failures. Operations do not throw for bad input. The exceptions that can leave this class are:
-//   * std::length_error from Reserve when more than kMaxElements elements are requested (the
-//     standard vector length failure);
+//   * std::length_error from Reserve on a collection when more than kMaxElements elements are
+//     requested (the standard vector length failure);
 //   * std::bad_alloc when memory is exhausted.
 // A write access that would grow a collection beyond kMaxElements elements (Element with an
 // absurd index, Append on a full collection) leaves the collection unchanged and returns the
@@ -243,7 +243,7 @@ public:
     BindingProperty& Append();
     // On a collection only (other kinds are left alone): ensures room for `count` elements.
     // Returns false when the memory could not be obtained. Throws std::length_error when `count`
-    // exceeds kMaxElements.
+    // exceeds kMaxElements on a collection.
     bool Reserve(std::size_t count);
     // On a structure only (other kinds are left alone): readies room for `count` members, as far
     // as the small form holds them, so that a reader that knows how many members follow builds

@@ -433,9 +433,15 @@ TEST(BindingProperty, ReserveHasALengthLimit) {
     EXPECT_THROW(list.Reserve(BindingProperty::kMaxElements + 1), std::length_error);
     EXPECT_THROW(list.Reserve(std::numeric_limits<std::size_t>::max()), std::length_error);
     EXPECT_EQ(list.Size(), 0u);
+    // Only collections reserve: other kinds ignore the call, whatever the count.
     BindingProperty scalar(std::int32_t{1});
-    EXPECT_TRUE(scalar.Reserve(10)); // only collections reserve
+    EXPECT_TRUE(scalar.Reserve(10));
+    EXPECT_NO_THROW(EXPECT_TRUE(scalar.Reserve(BindingProperty::kMaxElements + 1)));
     EXPECT_EQ(scalar.Kind(), BindingKind::Signed);
+    EXPECT_EQ(scalar.GetSigned(), 1);
+    BindingProperty empty;
+    EXPECT_NO_THROW(EXPECT_TRUE(empty.Reserve(std::numeric_limits<std::size_t>::max())));
+    EXPECT_TRUE(empty.IsEmpty());
 }
 
 // Room made for members changes nothing a reader sees, holds no more than the small form would,
