@@ -1,6 +1,5 @@
 #include "remoting/remoting_route.h"
 
-#include "diagnostics/format_message.h"
 #include "remoting/function_route.h"
 
 namespace Korvel {
@@ -25,13 +24,7 @@ RemotingRoute BuildRoute(const BindingFunctionDescriptor& function) {
         built.error = std::move(translated.error);
         return built;
     }
-    try {
-        built.regex.emplace(translated.expression, std::regex::ECMAScript | std::regex::optimize);
-    } catch (const std::regex_error& e) {
-        built.error =
-            FormatMessage("Route template '%1' is not a valid expression: %2", pattern, e.what());
-        return built;
-    }
+    built.isTemplate = true;
     built.placeholders = std::move(translated.placeholders);
     built.literals = std::move(translated.literals);
     return built;

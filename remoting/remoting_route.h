@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,10 +11,10 @@
 
 namespace Korvel {
 
-// Longest request path that is matched against a route template. The standard library's regular
-// expression matcher recurses once per input character (some hundreds of bytes of stack each),
-// so longer paths are refused without running it; they could otherwise overflow the stack of the
-// host's calling thread. Literal routes compare bytes and have no such limit.
+// Longest request path that is matched against a route template; longer paths match no
+// template. The matcher's table holds a byte per path position and placeholder, so the limit
+// bounds the memory and time one request can make it use. Literal routes compare bytes and have
+// no such limit.
 inline constexpr std::size_t kMaxTemplatePathLength = 1024;
 
 // A function's route, built when a request arrives and dropped afterwards.
@@ -24,10 +22,10 @@ struct RemotingRoute {
     const BindingFunctionDescriptor* function = nullptr;
     // The pattern when it is not a template; empty otherwise.
     std::string literal;
-    // The compiled template; present only for templates.
-    std::optional<std::regex> regex;
+    // Whether the pattern is a template, matched through its placeholders and the literal pieces
+    // around them (see `RouteTemplate::literals`).
+    bool isTemplate = false;
     std::vector<RoutePlaceholder> placeholders;
-    // The template's literal pieces around the placeholders (see `RouteTemplate::literals`).
     std::vector<std::string> literals;
     // The method the function accepts (`None`: any) and, for `Custom`, its name.
     HttpMethod method = HttpMethod::None;

@@ -1,5 +1,6 @@
 #include "remoting/route_match.h"
 
+#include "remoting/template_matcher.h"
 #include "remoting/url_decode.h"
 
 namespace Korvel {
@@ -15,55 +16,16 @@ bool MethodFits(const RemotingRoute& route, const RouteMatch& match) {
     return match.method == route.method && match.methodText == route.methodText;
 }
 
-// Whether the path starts with the first literal piece, ends with the last and holds the others
-// in order between them: true for every path the template's expression matches. Finding each
-// piece at its earliest place keeps the check linear and never refuses a path that matches.
-bool LiteralsFit(const std::vector<std::string>& literals, std::string_view path) {
-    if (literals.size() < 2) {
-        return true; // not a translated template; the expression alone decides
-    }
-    const std::string& first = literals.front();
-    const std::string& last = literals.back();
-    if (path.size() < first.size() + last.size() || !path.starts_with(first) ||
-        !path.ends_with(last)) {
-        return false;
-    }
-    const std::string_view middle =
-        path.substr(first.size(), path.size() - first.size() - last.size());
-    std::size_t position = 0;
-    for (std::size_t i = 1; i + 1 < literals.size(); ++i) {
-        const std::size_t found = middle.find(literals[i], position);
-        if (found == std::string_view::npos) {
-            return false;
-        }
-        position = found + literals[i].size();
-    }
-    return true;
-}
-
 bool TemplateMatches(const RemotingRoute& route, const std::string& path, Captures& captures) {
-    // Refuse without running the expression what it could never match, and paths so long that
-    // the recursive matcher could exhaust the stack.
     if (path.size() > kMaxTemplatePathLength) {
         return false;
     }
-    // Besides saving the expression's work, this refuses at once most of the paths on which a
-    // backtracking matcher would try every split between neighbouring placeholders.
-    if (!LiteralsFit(route.literals, path)) {
+    std::vector<std::string_view> taken;
+    if (!MatchRouteTemplate(route.literals, route.placeholders, path, taken)) {
         return false;
     }
-
-    std::smatch groups;
-    try {
-        if (!std::regex_match(path, groups, *route.regex)) {
-            return false;
-        }
-    } catch (const std::regex_error&) {
-        // The matcher gave up (for example on complexity); the route cannot be matched.
-        return false;
-    }
-    for (std::size_t i = 0; i < route.placeholders.size() && i + 1 < groups.size(); ++i) {
-        captures.insert_or_assign(route.placeholders[i].name, UrlDecode(groups[i + 1].str()));
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        captures.insert_or_assign(route.placeholders[i].name, UrlDecode(taken[i]));
     }
     return true;
 }
@@ -72,7 +34,7 @@ bool PathFits(const RemotingRoute& route, const std::string& path, Captures& cap
     if (!route.Usable()) {
         return false;
     }
-    if (!route.regex) {
+    if (!route.isTemplate) {
         return path == route.literal;
     }
     return TemplateMatches(route, path, captures);

@@ -23,21 +23,20 @@ struct RoutePlaceholder {
     bool operator==(const RoutePlaceholder&) const = default;
 };
 
-// Longest route template that is turned into a regular expression. The expression compiler
-// recurses once per pattern character, and a template longer than the longest path that is ever
-// matched against one (see `kMaxTemplatePathLength`) could never match anyway.
+// Longest route template that is translated: a template longer than the longest path that is
+// ever matched against one (see `kMaxTemplatePathLength`) could never match anyway.
 inline constexpr std::size_t kMaxRouteTemplateLength = 1024;
 
-// A route template translated into an ECMAScript regular expression.
+// A route template translated into the ECMAScript regular expression it stands for, and into the
+// pieces that MatchRouteTemplate (template_matcher.h) matches paths with, exactly as that
+// expression would.
 struct RouteTemplate {
     // The expression text: literal parts escaped, "([^/]*)" for simple placeholders, "(.*)" for
     // reserved ones and "#(.*)" for fragments. Capture group i belongs to placeholders[i - 1].
     std::string expression;
     std::vector<RoutePlaceholder> placeholders;
     // The literal text around the placeholders, unescaped: one piece before each placeholder and
-    // one after the last (a fragment's "#" belongs to the piece before it). Every matching path
-    // starts with the first piece, ends with the last and holds the others in order between, which
-    // lets a caller refuse most paths without running the expression.
+    // one after the last (a fragment's "#" belongs to the piece before it).
     std::vector<std::string> literals;
     // Why the pattern was refused; empty when the translation is usable.
     std::string error;

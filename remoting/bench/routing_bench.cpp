@@ -1,5 +1,5 @@
-// Cost of routing one request as the dispatcher does it: build the function's route (compiling
-// the template's expression) and match the request path against it.
+// Cost of routing one request as the dispatcher does it: build the function's route (translating
+// the template) and match the request path against it.
 #include <string>
 
 #include <benchmark/benchmark.h>

@@ -1,5 +1,6 @@
 // Route templates and matching: up to three fuzzed route patterns, each with a method, and a
-// fuzzed request path and method matched against them.
+// fuzzed request path and method matched against them; on short paths the template matcher is
+// compared with the template's regular expression.
 //
 // Input: a head byte (bits 0-1: routes - 1; bits 2-5: request method), per route a method byte
 // and its pattern up to a newline, then the request path.
@@ -7,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "remoting/remoting_route.h"
 #include "remoting/route_match.h"
 #include "remoting/route_template.h"
+#include "remoting/template_matcher.h"
 #include "remoting/url_decode.h"
 #include "support/fuzz_input.h"
 
@@ -87,6 +91,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         KORVEL_FUZZ_CHECK(match.function == nullptr);
     }
+    // The template matcher answers as the template's expression does, captures included. The
+    // expression runs on short paths and few placeholders only, where backtracking stays cheap.
+    for (std::size_t i = 0; i < routes.size(); ++i) {
+        const RemotingRoute& route = routes[i];
+        if (!route.isTemplate || !route.Usable() || match.path.size() > 16 ||
+            route.placeholders.size() > 4) {
+            continue;
+        }
+        const RouteTemplate translated = TranslateRouteTemplate(RoutePattern(functions[i]));
+        KORVEL_FUZZ_CHECK(translated.Ok());
+        std::optional<std::regex> expression;
+        try {
+            expression.emplace(translated.expression,
+                               std::regex::ECMAScript | std::regex::optimize);
+        } catch (const std::regex_error&) {
+            continue;
+        }
+        std::smatch groups;
+        const bool expected = std::regex_match(match.path, groups, *expression);
+        std::vector<std::string_view> captures;
+        KORVEL_FUZZ_CHECK(MatchRouteTemplate(route.literals, route.placeholders, match.path,
+                                             captures) == expected);
+        for (std::size_t k = 0; expected && k < captures.size(); ++k) {
+            KORVEL_FUZZ_CHECK(captures[k] == groups[k + 1].str());
+        }
+    }
+
     // The single-function form agrees with a list of that one route.
     RouteMatch single;
     single.method = requestMethod;
