@@ -15,7 +15,8 @@ namespace Korvel::Platform {
 namespace {
 
 std::atomic<std::size_t> liveRegions{0};
-// Where the last region was placed: the next one is asked for just below it.
+// The next region is asked for just below this address: the start of the region placed last, or
+// the top of the place given back last.
 std::atomic<std::uintptr_t> nextHint{0};
 
 std::size_t PageSize() {
@@ -25,6 +26,15 @@ std::size_t PageSize() {
 
 std::size_t RoundUp(std::size_t value, std::size_t multiple) {
     return (value + multiple - 1) / multiple * multiple;
+}
+
+// After a release the next region is asked for at the top of the place just given back, which
+// is aligned and free, and the ones after it below that. Without this every region would be
+// placed below all earlier ones, live or not, and the addresses would walk down through the
+// address space: fresh page tables (and, under AddressSanitizer, fresh shadow memory that is
+// never given back) for every region.
+void HintAbove(void* released, std::size_t length) {
+    nextHint.store(reinterpret_cast<std::uintptr_t>(released) + length, std::memory_order_relaxed);
 }
 
 } // namespace
@@ -84,8 +94,10 @@ void ReleaseRegion(void* region, std::size_t size) {
     if (region == nullptr) {
         return;
     }
-    if (munmap(region, RoundUp(size, PageSize())) == 0) {
+    const std::size_t length = RoundUp(size, PageSize());
+    if (munmap(region, length) == 0) {
         liveRegions.fetch_sub(1, std::memory_order_relaxed);
+        HintAbove(region, length);
     }
 }
 
@@ -94,8 +106,10 @@ void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count) {
         return;
     }
     // One unmapping may span several mappings.
-    if (munmap(first, RoundUp(size, PageSize()) * count) == 0) {
+    const std::size_t length = RoundUp(size, PageSize()) * count;
+    if (munmap(first, length) == 0) {
         liveRegions.fetch_sub(count, std::memory_order_relaxed);
+        HintAbove(first, length);
     }
 }
 
