@@ -31,8 +31,8 @@ std::size_t RoundUp(std::size_t value, std::size_t multiple) {
 // After a release the next region is asked for at the top of the place just given back, which
 // is aligned and free, and the ones after it below that. Without this every region would be
 // placed below all earlier ones, live or not, and the addresses would walk down through the
-// address space: fresh page tables (and, under AddressSanitizer, fresh shadow memory that is
-// never given back) for every region.
+// address space; under AddressSanitizer each new place also costs shadow memory that is never
+// given back.
 void HintAbove(void* released, std::size_t length) {
     nextHint.store(reinterpret_cast<std::uintptr_t>(released) + length, std::memory_order_relaxed);
 }
