@@ -337,8 +337,9 @@ struct BindingPropertyAccess {
                 const std::size_t index = static_cast<std::size_t>(at - block.entries);
                 const BindingInternedString* copy = key.Take(pool);
                 if (block.size == block.capacity) {
-                    std::size_t capacity =
-                        block.capacity == 0 ? 8 : std::size_t{block.capacity} * 2;
+                    std::size_t capacity = block.capacity == 0
+                                               ? BindingStructureBlock::kFirstCapacity
+                                               : std::size_t{block.capacity} * 2;
                     if (capacity > BindingStructureBlock::kSmallLimit) {
                         capacity = BindingStructureBlock::kSmallLimit;
                     }

@@ -347,6 +347,9 @@ struct BindingMemberEntry {
 // insertion.
 struct BindingStructureBlock {
     static constexpr std::uint32_t kSmallLimit = 64;
+    // Capacity of the first member array, doubled as members arrive. Most records have only a
+    // few members; starting at four rather than eight halves the arrays of those with up to four.
+    static constexpr std::uint32_t kFirstCapacity = 4;
 
     BindingMemberEntry* entries; // small form, sorted by name
     std::uint32_t size;

@@ -117,6 +117,25 @@ TEST(BindingArraySlabs, ATreeReusesItsArrayBlocks) {
     EXPECT_EQ(LiveBytes(), before);
 }
 
+// Records of a few members are the common case: their member arrays start small instead of
+// holding room for members that never come.
+TEST(BindingArraySlabs, SmallRecordsTakeSmallMemberArrays) {
+    constexpr std::size_t kRecords = 3000;
+    BindingProperty root;
+    BindingProperty& items = root.Member("items");
+    items.Reserve(kRecords);
+    for (std::size_t i = 0; i < kRecords; ++i) {
+        BindingProperty& item = items.Append();
+        item.Member("locale") = "de_DE";
+        item.Member("heading") = "Heading";
+        item.Member("content") = "Content";
+    }
+    ASSERT_EQ(items.Element(kRecords - 1).Size(), 3u);
+    // Four entries a record, with room for the slabs' own headers and their last, partly used
+    // slab; arrays of eight entries would need twice as much.
+    EXPECT_LT(root.Pool()->ArraySlabBytes(), kRecords * 6 * sizeof(BindingMemberEntry));
+}
+
 TEST(BindingArraySlabs, FreeBlocksArePoisonedUnderTheAddressSanitizer) {
     if (!kPoisoningActive) {
         GTEST_SKIP() << "built without AddressSanitizer";
