@@ -4,7 +4,8 @@
 #   platform/posix|windows     the platform layer of the target system
 #   <subsystem>/module/*.cpp   only in the shared plug-in library (export,
 #                              allocation operators, load-time start-up)
-#   <subsystem>/bench/*.cpp    one benchmark program per subsystem
+#   <subsystem>/bench/*.cpp    one benchmark program per subsystem, each with
+#                              tests/support/bench/steady_heap.cpp
 #   tests/support/*.cpp        helpers shared by every test program
 #   tests/<subsystem>/*.cpp    one test program per folder
 #   <subsystem>/fuzz/*_fuzz.cpp  one fuzz target each: a libFuzzer program in the `fuzz` preset,
@@ -206,7 +207,7 @@ function(korvel_add_benchmarks)
     if(NOT sources)
       continue()
     endif()
-    add_executable(${dir}_bench ${sources})
+    add_executable(${dir}_bench ${sources} ${PROJECT_SOURCE_DIR}/tests/support/bench/steady_heap.cpp)
     target_link_libraries(${dir}_bench PRIVATE korvel benchmark::benchmark_main)
     if(TARGET nlohmann_json::nlohmann_json)
       target_link_libraries(${dir}_bench PRIVATE nlohmann_json::nlohmann_json)
