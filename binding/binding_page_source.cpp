@@ -48,7 +48,7 @@ void BindingPageSource::UnlistChunk(Chunk& chunk) noexcept {
     chunk.listed = false;
 }
 
-void* BindingPageSource::TakePage() {
+void* BindingPageSource::TakePage(bool moreToCome) {
     std::lock_guard lock(mutex_);
     if (withFreePages_ == nullptr) {
         auto* base = static_cast<unsigned char*>(Platform::ReserveRegion(kChunkSize));
@@ -71,6 +71,15 @@ void* BindingPageSource::TakePage() {
     }
     Chunk& chunk = *withFreePages_;
     void* page = chunk.freePages[--chunk.freeCount];
+    // A small tree (one request's arguments, say) takes one page and gives its chunk back
+    // moments later, so the pages of a new chunk are left to be backed one by one as they are
+    // written. A chunk that hands out a second page, or a page to a tree that is growing, is
+    // filling up: backing all of its pages in one call then costs much less than a fault for
+    // each.
+    if (!chunk.prepared && (moreToCome || chunk.freeCount == kPagesPerChunk - 2)) {
+        chunk.prepared = true;
+        Platform::PrepareRegion(chunk.base, kChunkSize);
+    }
     if (chunk.freeCount == 0) {
         UnlistChunk(chunk);
     }

@@ -22,7 +22,9 @@ public:
     static BindingPageSource& Instance();
 
     // A free page, aligned to 4096 bytes; null when the system refuses a new chunk.
-    void* TakePage();
+    // `moreToCome` tells that the caller already holds pages and is likely to take more, so the
+    // page's chunk is worth backing with memory in one go.
+    void* TakePage(bool moreToCome = false);
     // Gives a page obtained from TakePage back.
     void ReturnPage(void* page) noexcept;
     // Gives a page back like ReturnPage, but when it was the last page in use of its chunk the
@@ -50,6 +52,8 @@ private:
         Chunk* nextWithFree = nullptr;
         Chunk* previousWithFree = nullptr;
         bool listed = false;
+        // Whether the whole region has been prepared (see TakePage).
+        bool prepared = false;
     };
 
     BindingPageSource() = default;

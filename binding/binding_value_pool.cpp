@@ -301,7 +301,8 @@ void* BindingValuePool::AllocateBlock(std::size_t size) {
     }
     Bin& bin = BinFor(rounded);
     if (bin.firstPage == nullptr) {
-        auto* page = static_cast<unsigned char*>(BindingPageSource::Instance().TakePage());
+        auto* page =
+            static_cast<unsigned char*>(BindingPageSource::Instance().TakePage(pagesHeld_ != 0));
         if (page == nullptr) {
             throw std::bad_alloc();
         }

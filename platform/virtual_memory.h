@@ -8,8 +8,15 @@ namespace Korvel::Platform {
 inline constexpr std::size_t kRegionAlignment = 65536;
 
 // Reserves and commits a read-write region of `size` bytes whose address is a
-// multiple of 64 KiB. Returns null when the system refuses or size is 0.
+// multiple of 64 KiB. Returns null when the system refuses or size is 0. The
+// system backs each page with memory when it is first written.
 void* ReserveRegion(std::size_t size);
+
+// Asks the system to back the pages of `size` bytes from `start` (inside a
+// region from ReserveRegion) with memory now, because they are about to be
+// written: where the system allows it, one call costs far less than a fault
+// per page. Only a hint: pages that stay unbacked are backed when written.
+void PrepareRegion(void* start, std::size_t size);
 
 // Gives a region obtained from ReserveRegion back to the system. `size` must
 // be the size it was reserved with. A null region is ignored.

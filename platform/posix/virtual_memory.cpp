@@ -82,12 +82,16 @@ void* ReserveRegion(std::size_t size) {
         region = reinterpret_cast<void*>(aligned);
     }
     nextHint.store(reinterpret_cast<std::uintptr_t>(region), std::memory_order_relaxed);
-    // A region is reserved because its pages are about to be written: populating them in one
-    // call costs far less than a fault per page. Kernels without the request fault them in as
-    // they are touched.
-    madvise(region, length, MADV_POPULATE_WRITE);
     liveRegions.fetch_add(1, std::memory_order_relaxed);
     return region;
+}
+
+void PrepareRegion(void* start, std::size_t size) {
+    if (start == nullptr || size == 0) {
+        return;
+    }
+    // Kernels without the request refuse it; the pages then fault in as they are written.
+    madvise(start, RoundUp(size, PageSize()), MADV_POPULATE_WRITE);
 }
 
 void ReleaseRegion(void* region, std::size_t size) {

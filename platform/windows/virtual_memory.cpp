@@ -26,6 +26,12 @@ void* ReserveRegion(std::size_t size) {
     return region;
 }
 
+void PrepareRegion(void* start, std::size_t size) {
+    // Nothing is asked of Windows here: committed pages are backed as they are first written.
+    (void)start;
+    (void)size;
+}
+
 void ReleaseRegion(void* region, std::size_t size) {
     (void)size; // MEM_RELEASE frees the whole reservation and requires size 0.
     if (region == nullptr) {

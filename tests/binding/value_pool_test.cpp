@@ -1,5 +1,6 @@
 #include "binding/binding_value_pool.h"
 
+#include <cstdint>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -8,6 +9,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
 
 #include "binding/address_poisoning.h"
 #include "binding/binding_page_source.h"
@@ -202,6 +207,65 @@ TEST(BindingPageSource, ChunkIsReleasedWhenAllItsPagesAreBack) {
     source.ReturnPage(again); // a double return is ignored
     EXPECT_EQ(Platform::LiveRegionCount(), regionsBefore);
 }
+
+#ifndef _WIN32
+// Pages of the chunk starting at `chunk` that the system has backed with memory.
+std::size_t BackedPages(void* chunk) {
+    unsigned char resident[BindingPageSource::kPagesPerChunk] = {};
+    if (mincore(chunk, BindingPageSource::kChunkSize, resident) != 0) {
+        return SIZE_MAX;
+    }
+    std::size_t backed = 0;
+    for (unsigned char page : resident) {
+        backed += page & 1u;
+    }
+    return backed;
+}
+
+// Whether this system backs pages on request (emulators and old kernels accept the request and
+// do nothing, or refuse it).
+bool SystemBacksPagesOnRequest() {
+    void* probe = Platform::ReserveRegion(BindingPageSource::kChunkSize);
+    if (probe == nullptr) {
+        return false;
+    }
+    Platform::PrepareRegion(probe, BindingPageSource::kChunkSize);
+    const bool backed = BackedPages(probe) == BindingPageSource::kPagesPerChunk;
+    Platform::ReleaseRegion(probe, BindingPageSource::kChunkSize);
+    return backed;
+}
+
+// A tree that takes a single page (one small request) leaves the rest of its new chunk unbacked;
+// a second page, or a page for a caller that already holds some, has the whole chunk backed in
+// one go.
+TEST(BindingPageSource, ChunkIsBackedInOneGoOnceItFillsUp) {
+    if (!SystemBacksPagesOnRequest()) {
+        GTEST_SKIP() << "the system does not back pages on request";
+    }
+    BindingPageSource& source = BindingPageSource::Instance();
+    ASSERT_EQ(source.ChunkCount(), 0u) << "an earlier test kept a chunk";
+    const auto chunkOf = [](void* page) {
+        return reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(page) &
+                                       ~(std::uintptr_t{BindingPageSource::kChunkSize} - 1));
+    };
+
+    void* first = source.TakePage();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(BackedPages(chunkOf(first)), 0u);
+    void* second = source.TakePage();
+    ASSERT_EQ(chunkOf(second), chunkOf(first));
+    EXPECT_EQ(BackedPages(chunkOf(first)), BindingPageSource::kPagesPerChunk);
+    source.ReturnPage(first);
+    source.ReturnPage(second);
+    ASSERT_EQ(source.ChunkCount(), 0u);
+
+    void* growing = source.TakePage(true);
+    ASSERT_NE(growing, nullptr);
+    EXPECT_EQ(BackedPages(chunkOf(growing)), BindingPageSource::kPagesPerChunk);
+    source.ReturnPage(growing);
+    EXPECT_EQ(source.ChunkCount(), 0u);
+}
+#endif
 
 TEST(BindingValuePool, PoolPagesGoBackToTheSystem) {
     const std::size_t regionsBefore = Platform::LiveRegionCount();
