@@ -11,12 +11,6 @@
 
 namespace Korvel {
 
-// Longest request path that is matched against a route template; longer paths match no
-// template. The matcher's table holds a byte per path position and placeholder, so the limit
-// bounds the memory and time one request can make it use. Literal routes compare bytes and have
-// no such limit.
-inline constexpr std::size_t kMaxTemplatePathLength = 1024;
-
 // A function's route, built when a request arrives and dropped afterwards.
 struct RemotingRoute {
     const BindingFunctionDescriptor* function = nullptr;

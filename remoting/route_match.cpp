@@ -17,9 +17,6 @@ bool MethodFits(const RemotingRoute& route, const RouteMatch& match) {
 }
 
 bool TemplateMatches(const RemotingRoute& route, const std::string& path, Captures& captures) {
-    if (path.size() > kMaxTemplatePathLength) {
-        return false;
-    }
     std::vector<std::string_view> taken;
     if (!MatchRouteTemplate(route.literals, route.placeholders, path, taken)) {
         return false;

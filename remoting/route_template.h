@@ -23,8 +23,8 @@ struct RoutePlaceholder {
     bool operator==(const RoutePlaceholder&) const = default;
 };
 
-// Longest route template that is translated: a template longer than the longest path that is
-// ever matched against one (see `kMaxTemplatePathLength`) could never match anyway.
+// Longest route template that is translated; a longer one is refused. It bounds the number of
+// placeholders, and with it the matcher's work per byte of a request path.
 inline constexpr std::size_t kMaxRouteTemplateLength = 1024;
 
 // A route template translated into the ECMAScript regular expression it stands for, and into the

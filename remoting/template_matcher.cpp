@@ -31,6 +31,9 @@ bool MatchRouteTemplate(std::span<const std::string> literals,
         return false;
     }
     const std::size_t n = path.size();
+    if (groups != 0 && n >= kMaxTemplateMatchCells / groups) {
+        return false;
+    }
 
     // Backwards, group by group: ends[g * (n + 1) + j] tells whether group g may end at j (the
     // piece after it stands at j and everything after that piece matches the rest of the

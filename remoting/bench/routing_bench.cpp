@@ -42,11 +42,11 @@ void BM_TemplateRoute(benchmark::State& state) {
 BENCHMARK(BM_TemplateRoute);
 
 void BM_TemplateRouteLongPath(benchmark::State& state) {
-    RouteRequest(state, "/files/{+rest}", "/files/" + std::string(kMaxTemplatePathLength - 7, 'x'));
+    RouteRequest(state, "/files/{+rest}", "/files/" + std::string(1017, 'x'));
 }
 BENCHMARK(BM_TemplateRouteLongPath);
 
-// Refused by length; the time is building the route and copying the 1 MB path.
+// A 1 MB path: building the route, copying the path and matching it in one pass.
 void BM_TemplateRouteMegabytePath(benchmark::State& state) {
     RouteRequest(state, "/files/{+rest}", "/files/" + std::string(1 << 20, 'x'));
 }

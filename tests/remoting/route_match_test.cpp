@@ -9,6 +9,7 @@
 
 #include "remoting/function_route.h"
 #include "remoting/route_match.h"
+#include "remoting/template_matcher.h"
 
 namespace Korvel {
 namespace {
@@ -135,11 +136,12 @@ TEST(RouteMatch, CompetingPlaceholdersDoNotBacktrack) {
     // Placeholders that compete for the same characters: a backtracking expression matcher would
     // try every split of the path between them before failing, which for paths of some hundred
     // bytes does not end in any useful time.
+    constexpr std::size_t kLength = 1024;
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"/{+a}/{+b}/{+c}-{d}.json", std::string(kMaxTemplatePathLength - 6, '/') + "a.json"},
-        {"/{a}{b}{c}{d}{e}{f}{g}{h}", "/" + std::string(kMaxTemplatePathLength - 3, 'x') + "/x"},
-        {"/{+a}/{+b}/{+c}/{+d}/{+e}", "/" + std::string(kMaxTemplatePathLength - 3, '/') + "\n"},
-        {"{a}-{b}-{c}-{d}-{e}.x", std::string(kMaxTemplatePathLength - 3, '-') + "/.x"},
+        {"/{+a}/{+b}/{+c}-{d}.json", std::string(kLength - 6, '/') + "a.json"},
+        {"/{a}{b}{c}{d}{e}{f}{g}{h}", "/" + std::string(kLength - 3, 'x') + "/x"},
+        {"/{+a}/{+b}/{+c}/{+d}/{+e}", "/" + std::string(kLength - 3, '/') + "\n"},
+        {"{a}-{b}-{c}-{d}-{e}.x", std::string(kLength - 3, '-') + "/.x"},
     };
     for (const auto& [pattern, path] : cases) {
         const RouteTable routes{{pattern}};
@@ -308,15 +310,20 @@ TEST(RouteMatch, UnterminatedPlaceholderAtTheEndIsLeftOut) {
     EXPECT_FALSE(routes.Match(value));
 }
 
-TEST(RouteMatch, TemplatePathsAreBoundedInLength) {
-    const RouteTable routes{{"/a/{+x}"}};
-    const std::string atLimit = "/a/" + std::string(kMaxTemplatePathLength - 3, 'b');
-    RouteMatch fits = Request(atLimit);
-    ASSERT_TRUE(routes.Match(fits));
-    EXPECT_EQ(fits.captures.at("x").size(), kMaxTemplatePathLength - 3);
+TEST(RouteMatch, PathsLongerThanAKilobyteMatchTemplates) {
+    // The whole path is matched, a query part included, so a request with a long query string
+    // still reaches a template route.
+    const RouteTable routes{{"/files/{+rest}"}, {"/items/{id}"}};
+    const std::string query = "?ids=" + std::string(8192, '7');
+    RouteMatch files = Request("/files/a/b" + query);
+    ASSERT_TRUE(routes.Match(files));
+    EXPECT_EQ(*files.routeIndex, 0u);
+    EXPECT_EQ(files.captures.at("rest"), "a/b" + query);
 
-    RouteMatch tooLong = Request(atLimit + "b");
-    EXPECT_FALSE(routes.Match(tooLong));
+    RouteMatch item = Request("/items/42" + query);
+    ASSERT_TRUE(routes.Match(item));
+    EXPECT_EQ(*item.routeIndex, 1u);
+    EXPECT_EQ(item.captures.at("id"), "42" + query);
 }
 
 TEST(RouteMatch, MegabytePathNeitherCrashesNorHangs) {
@@ -326,17 +333,40 @@ TEST(RouteMatch, MegabytePathNeitherCrashesNorHangs) {
 
     const auto start = std::chrono::steady_clock::now();
     RouteMatch match = Request(huge);
-    EXPECT_FALSE(templates.Match(match));
+    ASSERT_TRUE(templates.Match(match));
+    EXPECT_EQ(*match.routeIndex, 0u); // the tie with "/a/{+x}" keeps the earlier route
+    EXPECT_EQ(match.captures.at("x").size(), std::size_t{1} << 20);
     RouteMatch manySlashes = Request(slashes);
     EXPECT_FALSE(templates.Match(manySlashes));
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    // Refusal does not depend on running the matcher; generous bound for emulated builds.
+    // Linear in the path; generous bound for emulated builds.
     EXPECT_LT(elapsed, std::chrono::seconds(10));
 
-    // A literal route of the same length still matches byte for byte.
+    // A literal route of the same length matches byte for byte.
     const RouteTable literal{{huge}};
     RouteMatch same = Request(huge);
     EXPECT_TRUE(literal.Match(same));
+}
+
+TEST(RouteMatch, PathsBeyondTheMatchersTableMatchNoTemplate) {
+    // One placeholder: a table cell per path position and one more.
+    const RouteTable one{{"/a/{+x}"}};
+    const std::string fits = "/a/" + std::string(kMaxTemplateMatchCells - 4, 'b');
+    RouteMatch longest = Request(fits);
+    ASSERT_TRUE(one.Match(longest));
+    EXPECT_EQ(longest.captures.at("x").size(), kMaxTemplateMatchCells - 4);
+    RouteMatch tooLong = Request(fits + "b");
+    EXPECT_FALSE(one.Match(tooLong));
+
+    // Four placeholders share the same budget.
+    const RouteTable four{{"/{a}/{b}/{c}/{+d}"}};
+    const std::size_t limit = kMaxTemplateMatchCells / 4;
+    const std::string within = "/a/b/c/" + std::string(limit - 8, 'd');
+    RouteMatch fitsFour = Request(within);
+    ASSERT_TRUE(four.Match(fitsFour));
+    EXPECT_EQ(fitsFour.captures.at("d").size(), limit - 8);
+    RouteMatch beyondFour = Request(within + "d");
+    EXPECT_FALSE(four.Match(beyondFour));
 }
 
 } // namespace
