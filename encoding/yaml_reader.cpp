@@ -2,7 +2,6 @@
 
 #include <yaml.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -36,6 +35,8 @@ constexpr const char* kTooManyElements =
     "A YAML sequence holds at most %1 elements. At line: %2 col: %3";
 constexpr const char* kAliasExpansion =
     "Aliases expand to more than %1 nodes at alias \"%2\". At line: %3 col: %4";
+constexpr const char* kAliasTextExpansion =
+    "Aliases expand to more than %1 bytes of text at alias \"%2\". At line: %3 col: %4";
 constexpr const char* kOutOfMemory = "Not enough memory to read the YAML document.";
 
 // How a node is reached from its parent.
@@ -348,6 +349,9 @@ private:
         }
         const Anchor& anchor = found->second;
         if (anchor.isText) {
+            if (!ChargeAliasCopy(1, anchor.text.size(), event, name)) {
+                return;
+            }
             target.SetString(anchor.text);
             Pop();
             return;
@@ -367,10 +371,7 @@ private:
                     return;
                 }
             }
-            aliasCopiedNodes_ += CountNodes(*source);
-            if (aliasCopiedNodes_ > DecodeLimits::kMaxAliasCopiedNodes) {
-                Fail(FormatMessage(kAliasExpansion, DecodeLimits::kMaxAliasCopiedNodes, name,
-                                   Line(event), Column(event)));
+            if (!ChargeAliasTree(*source, event, name)) {
                 return;
             }
             // An earlier value of a repeated key may contain the source; copying within one
@@ -380,30 +381,52 @@ private:
         Pop();
     }
 
-    // The number of nodes of a tree, counted without recursion; stops counting once the alias
-    // budget is exceeded.
-    std::uint64_t CountNodes(const BindingProperty& root) {
-        const std::uint64_t budget =
-            DecodeLimits::kMaxAliasCopiedNodes -
-            std::min(aliasCopiedNodes_, DecodeLimits::kMaxAliasCopiedNodes);
-        std::uint64_t count = 0;
+    // Charges a copy of `nodes` nodes holding `bytes` bytes of text to the alias budgets; fails
+    // once either is exceeded.
+    bool ChargeAliasCopy(std::uint64_t nodes, std::uint64_t bytes, const yaml_event_t& event,
+                         const char* name) {
+        aliasCopiedNodes_ += nodes;
+        aliasCopiedBytes_ += bytes;
+        if (aliasCopiedNodes_ > DecodeLimits::kMaxAliasCopiedNodes) {
+            Fail(FormatMessage(kAliasExpansion, DecodeLimits::kMaxAliasCopiedNodes, name,
+                               Line(event), Column(event)));
+            return false;
+        }
+        if (aliasCopiedBytes_ > DecodeLimits::kMaxAliasCopiedBytes) {
+            Fail(FormatMessage(kAliasTextExpansion, DecodeLimits::kMaxAliasCopiedBytes, name,
+                               Line(event), Column(event)));
+            return false;
+        }
+        return true;
+    }
+
+    // Charges a copy of a whole tree: its nodes and the bytes of its strings and member names.
+    // Counted without recursion, node by node, so that the walk ends as soon as a budget is
+    // exceeded.
+    bool ChargeAliasTree(const BindingProperty& root, const yaml_event_t& event, const char* name) {
         walk_.clear();
         walk_.push_back(&root);
-        while (!walk_.empty() && count <= budget) {
+        while (!walk_.empty()) {
             const BindingProperty* node = walk_.back();
             walk_.pop_back();
-            ++count;
-            if (node->Kind() == BindingKind::Collection) {
+            std::uint64_t bytes = 0;
+            if (node->Kind() == BindingKind::String) {
+                bytes = node->GetString().size();
+            } else if (node->Kind() == BindingKind::Collection) {
                 for (const BindingProperty& element : node->Elements()) {
                     walk_.push_back(&element);
                 }
             } else if (node->Kind() == BindingKind::Structure) {
                 for (const auto member : node->Members()) {
+                    bytes += member.name.size();
                     walk_.push_back(&member.value);
                 }
             }
+            if (!ChargeAliasCopy(1, bytes, event, name)) {
+                return false;
+            }
         }
-        return count;
+        return true;
     }
 
     BindingResult result_;
@@ -415,6 +438,7 @@ private:
     bool hasPendingKey_ = false;
     std::unordered_map<std::string, Anchor> anchors_;
     std::uint64_t aliasCopiedNodes_ = 0;
+    std::uint64_t aliasCopiedBytes_ = 0;
     std::vector<const BindingProperty*> walk_;
     bool documentSeen_ = false;
     bool failed_ = false;

@@ -182,6 +182,46 @@ TEST(YamlReader, AliasExpansionLimit) {
     EXPECT_EQ(reused.value.Member("list").Size(), 1000u);
 }
 
+TEST(YamlReader, AliasExpansionCountsTextBytes) {
+    // A few aliases of a long text expand as much as many aliases of short ones: every copy is
+    // written out in full by whoever reads the tree.
+    const std::string big(1 << 20, 'x');
+    const std::string limitText = std::to_string(DecodeLimits::kMaxAliasCopiedBytes);
+    const auto expectBytesLimit = [&](const std::string& text) {
+        const BindingResult result = Read(text);
+        EXPECT_FALSE(result.IsSuccess());
+        EXPECT_EQ(result.GetError().rfind("Aliases expand to more than " + limitText +
+                                              " bytes of text at alias \"s\". At line: ",
+                                          0),
+                  0u)
+            << result.GetError().substr(0, 200);
+    };
+    std::string list;
+    for (int i = 0; i < 20; ++i) {
+        list += "  - *s\n";
+    }
+    // Text in a container, a text scalar, a member name, and an anchored key.
+    expectBytesLimit("s: &s [" + big + "]\nl:\n" + list);
+    expectBytesLimit("s: &s " + big + "\nl:\n" + list);
+    expectBytesLimit("s: &s\n  ? " + big + "\n  : 1\nl:\n" + list);
+    expectBytesLimit("? &s " + big + "\n: 1\nl:\n" + list);
+
+    // The error names where the budget ran out: the 17th copy of a 1 MiB text.
+    const BindingResult result = Read("s: &s " + big + "\nl:\n" + list);
+    EXPECT_NE(result.GetError().find("At line: 19 col: 5"), std::string::npos)
+        << result.GetError().substr(0, 200);
+
+    // Sixteen copies fit.
+    std::string sixteen;
+    for (int i = 0; i < 16; ++i) {
+        sixteen += "  - *s\n";
+    }
+    const BindingResult fits = Read("s: &s " + big + "\nl:\n" + sixteen);
+    ASSERT_TRUE(fits.IsSuccess()) << fits.GetError().substr(0, 200);
+    EXPECT_EQ(fits.value.Member("l").Size(), 16u);
+    EXPECT_EQ(fits.value.Member("l").Element(15).GetString().size(), big.size());
+}
+
 TEST(YamlReader, NestingLimit) {
     const std::size_t limit = DecodeLimits::kMaxNestingDepth;
     BindingResult result = Read(std::string(limit, '[') + "1" + std::string(limit, ']'));
