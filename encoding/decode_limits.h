@@ -9,6 +9,7 @@
 //                           converters (ToProperty / FromProperty), the segments of a dotted
 //                           argument key in a request, and the development host's JSON values
 //   kMaxAliasCopiedNodes    nodes that YAML aliases may copy into one document
+//   kMaxAliasCopiedBytes    bytes of text (strings and member names) that YAML aliases may copy
 //   kMaxCollectionElements  elements of one collection (the value model's own limit)
 //   kMaxElementGap          empty elements one indexed write may add to reach its index
 //   kMaxDottedKeyIndex      the largest collection index a dotted argument key may address
@@ -35,6 +36,13 @@ inline constexpr std::size_t kMaxNestingDepth = 512;
 // aliases grow a document exponentially ("billion laughs"); this stops such a document after a
 // few megabytes of copies. Documents that reuse anchored defaults stay far below it.
 inline constexpr std::uint64_t kMaxAliasCopiedNodes = 100000;
+
+// Most bytes of text (string values, member names, anchored key texts) that YAML aliases may copy
+// into one document, summed over all aliases. A few nodes can carry a long text, and every copy of
+// it is paid for again by whatever reads the tree (a writer prints it, a record conversion copies
+// it): without this bound, thousands of aliases of one anchored megabyte would pass the node
+// limit and expand to gigabytes.
+inline constexpr std::uint64_t kMaxAliasCopiedBytes = std::uint64_t{1} << 24;
 
 // Largest element count of one collection; an element beyond it is an error. It is the value
 // model's own collection limit (BindingProperty::kMaxElements is this constant).

@@ -2,7 +2,6 @@
 
 #include <yaml.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -36,6 +35,8 @@ constexpr const char* kTooManyElements =
     "A YAML sequence holds at most %1 elements. At line: %2 col: %3";
 constexpr const char* kAliasExpansion =
     "Aliases expand to more than %1 nodes at alias \"%2\". At line: %3 col: %4";
+constexpr const char* kAliasTextExpansion =
+    "Aliases expand to more than %1 bytes of text at alias \"%2\". At line: %3 col: %4";
 constexpr const char* kOutOfMemory = "Not enough memory to read the YAML document.";
 
 // How a node is reached from its parent.
@@ -45,20 +46,34 @@ struct PathStep {
     std::string name;
 };
 
+// Entries of the path table (below) are named by their index; these two name no entry.
+constexpr std::size_t kRootPath = static_cast<std::size_t>(-1); // the root value itself
+constexpr std::size_t kNoPathYet = static_cast<std::size_t>(-2);
+
+// A step of the path table: how a node is reached from its parent, whose own entry is `parent`.
+// Anchors below one node share that node's entry, so recording an anchor costs one entry per open
+// node not yet in the table, not a copy of the whole path (which, deep in a document under long
+// keys, could be hundreds of kilobytes per anchor).
+struct PathNode {
+    std::size_t parent = kRootPath;
+    PathStep step;
+};
+
 // An entry of the stack of open nodes. The stack is the path from the root to the node being
 // built; every entry below the top is an open sequence or mapping.
 struct OpenNode {
     BindingProperty* target = nullptr;
-    std::string anchor; // the anchor the node was opened under, empty if none
-    PathStep step;      // unused for the root entry
+    std::string anchor;            // the anchor the node was opened under, empty if none
+    PathStep step;                 // unused for the root entry
+    std::size_t path = kNoPathYet; // the node's entry in the path table, once an anchor needs it
 };
 
-// What an anchor names: the path of an anchored value from the root, or the text of an anchored
-// mapping key.
+// What an anchor names: the place of an anchored value (an entry of the path table), or the text
+// of an anchored mapping key.
 struct Anchor {
     bool isText = false;
     std::string text;
-    std::vector<PathStep> path;
+    std::size_t path = kRootPath;
 };
 
 // Releases libyaml's parser and event whatever way the reader leaves.
@@ -125,7 +140,7 @@ private:
             &parser, text != nullptr ? reinterpret_cast<const unsigned char*>(text) : kNoText,
             length);
 
-        Push(&result_.value);
+        Push(&result_.value).path = kRootPath;
         bool parserFailed = false;
         for (;;) {
             yaml_event_t event;
@@ -164,6 +179,7 @@ private:
         OpenNode& node = nodes_[depth_++];
         node.target = target;
         node.anchor.clear();
+        node.path = kNoPathYet;
         return node;
     }
 
@@ -320,12 +336,38 @@ private:
             anchor.text = *keyText;
             return true;
         }
-        anchor.path.reserve(depth_ - 1);
-        for (std::size_t i = 1; i < depth_; ++i) {
-            anchor.path.push_back(nodes_[i].step);
-        }
+        anchor.path = PathOfTop();
         nodes_[depth_ - 1].anchor = name;
         return true;
+    }
+
+    // The path table entry of the node on top of the stack, adding entries for the open nodes
+    // that have none yet. The root entry always has one (kRootPath), so the search ends there.
+    std::size_t PathOfTop() {
+        std::size_t first = depth_ - 1;
+        while (nodes_[first].path == kNoPathYet) {
+            --first;
+        }
+        for (std::size_t i = first + 1; i < depth_; ++i) {
+            pathNodes_.push_back(PathNode{nodes_[i - 1].path, nodes_[i].step});
+            nodes_[i].path = pathNodes_.size() - 1;
+        }
+        return nodes_[depth_ - 1].path;
+    }
+
+    // The value at a path table entry, followed from the root as the tree stands now (a later
+    // repeated key may have replaced what the anchor named).
+    const BindingProperty* Follow(std::size_t path) {
+        steps_.clear();
+        for (std::size_t at = path; at != kRootPath; at = pathNodes_[at].parent) {
+            steps_.push_back(&pathNodes_[at].step);
+        }
+        const BindingProperty* source = &result_.value;
+        for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
+            source = (*step)->isIndex ? &std::as_const(*source).Element((*step)->index)
+                                      : &std::as_const(*source).Member((*step)->name);
+        }
+        return source;
     }
 
     void HandleAlias(const yaml_event_t& event, BindingProperty& target, bool keyExpected) {
@@ -348,16 +390,15 @@ private:
         }
         const Anchor& anchor = found->second;
         if (anchor.isText) {
+            if (!ChargeAliasCopy(1, anchor.text.size(), event, name)) {
+                return;
+            }
             target.SetString(anchor.text);
             Pop();
             return;
         }
 
-        const BindingProperty* source = &result_.value;
-        for (const PathStep& step : anchor.path) {
-            source = step.isIndex ? &std::as_const(*source).Element(step.index)
-                                  : &std::as_const(*source).Member(step.name);
-        }
+        const BindingProperty* source = Follow(anchor.path);
         if (source != &target) {
             // The path may lead to an open node when a repeated key reused the anchored place;
             // copying a node into its own descendant is a cycle too.
@@ -367,10 +408,7 @@ private:
                     return;
                 }
             }
-            aliasCopiedNodes_ += CountNodes(*source);
-            if (aliasCopiedNodes_ > DecodeLimits::kMaxAliasCopiedNodes) {
-                Fail(FormatMessage(kAliasExpansion, DecodeLimits::kMaxAliasCopiedNodes, name,
-                                   Line(event), Column(event)));
+            if (!ChargeAliasTree(*source, event, name)) {
                 return;
             }
             // An earlier value of a repeated key may contain the source; copying within one
@@ -380,41 +418,66 @@ private:
         Pop();
     }
 
-    // The number of nodes of a tree, counted without recursion; stops counting once the alias
-    // budget is exceeded.
-    std::uint64_t CountNodes(const BindingProperty& root) {
-        const std::uint64_t budget =
-            DecodeLimits::kMaxAliasCopiedNodes -
-            std::min(aliasCopiedNodes_, DecodeLimits::kMaxAliasCopiedNodes);
-        std::uint64_t count = 0;
+    // Charges a copy of `nodes` nodes holding `bytes` bytes of text to the alias budgets; fails
+    // once either is exceeded.
+    bool ChargeAliasCopy(std::uint64_t nodes, std::uint64_t bytes, const yaml_event_t& event,
+                         const char* name) {
+        aliasCopiedNodes_ += nodes;
+        aliasCopiedBytes_ += bytes;
+        if (aliasCopiedNodes_ > DecodeLimits::kMaxAliasCopiedNodes) {
+            Fail(FormatMessage(kAliasExpansion, DecodeLimits::kMaxAliasCopiedNodes, name,
+                               Line(event), Column(event)));
+            return false;
+        }
+        if (aliasCopiedBytes_ > DecodeLimits::kMaxAliasCopiedBytes) {
+            Fail(FormatMessage(kAliasTextExpansion, DecodeLimits::kMaxAliasCopiedBytes, name,
+                               Line(event), Column(event)));
+            return false;
+        }
+        return true;
+    }
+
+    // Charges a copy of a whole tree: its nodes and the bytes of its strings and member names.
+    // Counted without recursion, node by node, so that the walk ends as soon as a budget is
+    // exceeded.
+    bool ChargeAliasTree(const BindingProperty& root, const yaml_event_t& event, const char* name) {
         walk_.clear();
         walk_.push_back(&root);
-        while (!walk_.empty() && count <= budget) {
+        while (!walk_.empty()) {
             const BindingProperty* node = walk_.back();
             walk_.pop_back();
-            ++count;
-            if (node->Kind() == BindingKind::Collection) {
+            std::uint64_t bytes = 0;
+            if (node->Kind() == BindingKind::String) {
+                bytes = node->GetString().size();
+            } else if (node->Kind() == BindingKind::Collection) {
                 for (const BindingProperty& element : node->Elements()) {
                     walk_.push_back(&element);
                 }
             } else if (node->Kind() == BindingKind::Structure) {
                 for (const auto member : node->Members()) {
+                    bytes += member.name.size();
                     walk_.push_back(&member.value);
                 }
             }
+            if (!ChargeAliasCopy(1, bytes, event, name)) {
+                return false;
+            }
         }
-        return count;
+        return true;
     }
 
     BindingResult result_;
     // Declared after the result: holds names of the result's tree.
     BindingNameCache names_;
     std::vector<OpenNode> nodes_;
+    std::vector<PathNode> pathNodes_;
+    std::vector<const PathStep*> steps_;
     std::size_t depth_ = 0;
     std::string pendingKey_;
     bool hasPendingKey_ = false;
     std::unordered_map<std::string, Anchor> anchors_;
     std::uint64_t aliasCopiedNodes_ = 0;
+    std::uint64_t aliasCopiedBytes_ = 0;
     std::vector<const BindingProperty*> walk_;
     bool documentSeen_ = false;
     bool failed_ = false;

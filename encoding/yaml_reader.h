@@ -14,7 +14,8 @@
 // errors, reported as "YAML parser error: <problem>. At line: <l> col: <c>" with libyaml's 0-based
 // position. Only one document is accepted ("Multi-document YAML is not supported."). Nesting is
 // limited to DecodeLimits::kMaxNestingDepth levels and alias copies to
-// DecodeLimits::kMaxAliasCopiedNodes nodes (see encoding/decode_limits.h).
+// DecodeLimits::kMaxAliasCopiedNodes nodes and DecodeLimits::kMaxAliasCopiedBytes bytes of text
+// (see encoding/decode_limits.h).
 
 #include <cstddef>
 #include <string_view>

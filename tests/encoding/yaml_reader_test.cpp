@@ -4,6 +4,10 @@
 
 #include <string>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
 #include "encoding/decode_limits.h"
 
 namespace Korvel {
@@ -180,6 +184,89 @@ TEST(YamlReader, AliasExpansionLimit) {
     const BindingResult reused = Read(modest);
     ASSERT_TRUE(reused.IsSuccess()) << reused.GetError();
     EXPECT_EQ(reused.value.Member("list").Size(), 1000u);
+}
+
+TEST(YamlReader, AliasExpansionCountsTextBytes) {
+    // A few aliases of a long text expand as much as many aliases of short ones: every copy is
+    // written out in full by whoever reads the tree.
+    const std::string big(1 << 20, 'x');
+    const std::string limitText = std::to_string(DecodeLimits::kMaxAliasCopiedBytes);
+    const auto expectBytesLimit = [&](const std::string& text) {
+        const BindingResult result = Read(text);
+        EXPECT_FALSE(result.IsSuccess());
+        EXPECT_EQ(result.GetError().rfind("Aliases expand to more than " + limitText +
+                                              " bytes of text at alias \"s\". At line: ",
+                                          0),
+                  0u)
+            << result.GetError().substr(0, 200);
+    };
+    std::string list;
+    for (int i = 0; i < 20; ++i) {
+        list += "  - *s\n";
+    }
+    // Text in a container, a text scalar, a member name, and an anchored key.
+    expectBytesLimit("s: &s [" + big + "]\nl:\n" + list);
+    expectBytesLimit("s: &s " + big + "\nl:\n" + list);
+    expectBytesLimit("s: &s\n  ? " + big + "\n  : 1\nl:\n" + list);
+    expectBytesLimit("? &s " + big + "\n: 1\nl:\n" + list);
+
+    // The error names where the budget ran out: the 17th copy of a 1 MiB text.
+    const BindingResult result = Read("s: &s " + big + "\nl:\n" + list);
+    EXPECT_NE(result.GetError().find("At line: 19 col: 5"), std::string::npos)
+        << result.GetError().substr(0, 200);
+
+    // Sixteen copies fit.
+    std::string sixteen;
+    for (int i = 0; i < 16; ++i) {
+        sixteen += "  - *s\n";
+    }
+    const BindingResult fits = Read("s: &s " + big + "\nl:\n" + sixteen);
+    ASSERT_TRUE(fits.IsSuccess()) << fits.GetError().substr(0, 200);
+    EXPECT_EQ(fits.value.Member("l").Size(), 16u);
+    EXPECT_EQ(fits.value.Member("l").Element(15).GetString().size(), big.size());
+}
+
+// The process's peak resident size in kilobytes, where the system reports it.
+long PeakResidentKilobytes() {
+#if defined(__linux__)
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+#else
+    return 0;
+#endif
+}
+
+TEST(YamlReader, AnchorsDeepInTheDocumentShareTheirPath) {
+    // 200 levels of mappings under keys of a thousand characters, then a sequence of 2000
+    // anchored scalars. Each anchor's place is 200 keys deep; copying that path for every anchor
+    // would allocate 400 MB for an input of 200 kB.
+    std::string text;
+    for (int level = 0; level < 200; ++level) {
+        text += "{" + std::string(1000, static_cast<char>('a' + level % 26)) +
+                std::to_string(level) + ": ";
+    }
+    text += "[";
+    for (int i = 0; i < 2000; ++i) {
+        text += "&a" + std::to_string(i) + " " + std::to_string(i) + ", ";
+    }
+    text += "*a1999, *a7]" + std::string(200, '}');
+
+    const long peakBefore = PeakResidentKilobytes();
+    const BindingResult result = Read(text);
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError().substr(0, 200);
+    EXPECT_LT(PeakResidentKilobytes() - peakBefore, 64 * 1024);
+
+    // The aliases still find their anchors.
+    const BindingProperty* inner = &result.value;
+    for (int level = 0; level < 200; ++level) {
+        ASSERT_EQ(inner->Size(), 1u);
+        inner = &(*inner->Members().begin()).value;
+    }
+    ASSERT_EQ(inner->Size(), 2002u);
+    EXPECT_EQ(inner->Element(1999).GetUnsigned(), 1999u);
+    EXPECT_EQ(inner->Element(2000).GetUnsigned(), 1999u);
+    EXPECT_EQ(inner->Element(2001).GetUnsigned(), 7u);
 }
 
 TEST(YamlReader, NestingLimit) {
