@@ -10,6 +10,7 @@
 //                           argument key in a request, and the development host's JSON values
 //   kMaxAliasCopiedNodes    nodes that YAML aliases may copy into one document
 //   kMaxAliasCopiedBytes    bytes of text (strings and member names) that YAML aliases may copy
+//   kMaxAliasPathBytes      bytes of anchor paths that YAML aliases may follow to their anchors
 //   kMaxCollectionElements  elements of one collection (the value model's own limit)
 //   kMaxElementGap          empty elements one indexed write may add to reach its index
 //   kMaxDottedKeyIndex      the largest collection index a dotted argument key may address
@@ -43,6 +44,15 @@ inline constexpr std::uint64_t kMaxAliasCopiedNodes = 100000;
 // it): without this bound, thousands of aliases of one anchored megabyte would pass the node
 // limit and expand to gigabytes.
 inline constexpr std::uint64_t kMaxAliasCopiedBytes = std::uint64_t{1} << 24;
+
+// Most bytes of anchor paths that YAML aliases may follow, summed over all aliases. An alias finds
+// its anchored value by walking from the root again (the tree's storage moves while it grows, so
+// no address is kept); each step costs kAliasPathStepBytes plus the bytes of its member name,
+// about what looking it up compares. Without this bound, tens of thousands of aliases of a value
+// hundreds of levels deep under long keys would keep the reader busy for many seconds. A document
+// within the node limit passes as long as its aliases' paths average under 670 bytes.
+inline constexpr std::uint64_t kMaxAliasPathBytes = std::uint64_t{1} << 26;
+inline constexpr std::uint64_t kAliasPathStepBytes = 16;
 
 // Largest element count of one collection; an element beyond it is an error. It is the value
 // model's own collection limit (BindingProperty::kMaxElements is this constant).

@@ -37,6 +37,8 @@ constexpr const char* kAliasExpansion =
     "Aliases expand to more than %1 nodes at alias \"%2\". At line: %3 col: %4";
 constexpr const char* kAliasTextExpansion =
     "Aliases expand to more than %1 bytes of text at alias \"%2\". At line: %3 col: %4";
+constexpr const char* kAliasPathExpansion =
+    "Aliases follow more than %1 bytes of anchor paths at alias \"%2\". At line: %3 col: %4";
 constexpr const char* kOutOfMemory = "Not enough memory to read the YAML document.";
 
 // How a node is reached from its parent.
@@ -356,11 +358,20 @@ private:
     }
 
     // The value at a path table entry, followed from the root as the tree stands now (a later
-    // repeated key may have replaced what the anchor named).
-    const BindingProperty* Follow(std::size_t path) {
+    // repeated key may have replaced what the anchor named). Null, with the reader failed, once
+    // the aliases' paths exceed their budget.
+    const BindingProperty* Follow(std::size_t path, const yaml_event_t& event, const char* name) {
         steps_.clear();
+        std::uint64_t cost = 0;
         for (std::size_t at = path; at != kRootPath; at = pathNodes_[at].parent) {
             steps_.push_back(&pathNodes_[at].step);
+            cost += DecodeLimits::kAliasPathStepBytes + pathNodes_[at].step.name.size();
+        }
+        aliasPathBytes_ += cost;
+        if (aliasPathBytes_ > DecodeLimits::kMaxAliasPathBytes) {
+            Fail(FormatMessage(kAliasPathExpansion, DecodeLimits::kMaxAliasPathBytes, name,
+                               Line(event), Column(event)));
+            return nullptr;
         }
         const BindingProperty* source = &result_.value;
         for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
@@ -398,7 +409,10 @@ private:
             return;
         }
 
-        const BindingProperty* source = Follow(anchor.path);
+        const BindingProperty* source = Follow(anchor.path, event, name);
+        if (source == nullptr) {
+            return;
+        }
         if (source != &target) {
             // The path may lead to an open node when a repeated key reused the anchored place;
             // copying a node into its own descendant is a cycle too.
@@ -478,6 +492,7 @@ private:
     std::unordered_map<std::string, Anchor> anchors_;
     std::uint64_t aliasCopiedNodes_ = 0;
     std::uint64_t aliasCopiedBytes_ = 0;
+    std::uint64_t aliasPathBytes_ = 0;
     std::vector<const BindingProperty*> walk_;
     bool documentSeen_ = false;
     bool failed_ = false;

@@ -226,6 +226,36 @@ TEST(YamlReader, AliasExpansionCountsTextBytes) {
     EXPECT_EQ(fits.value.Member("l").Element(15).GetString().size(), big.size());
 }
 
+TEST(YamlReader, AliasWalksToDeepAnchorsAreBounded) {
+    // An anchored value 100 levels deep under keys of 1000 bytes: each alias walks 101 steps from
+    // the root ("a" costs 16 + 1, every long key 16 + 1000), 101 617 bytes of path in all.
+    const auto document = [](int aliases) {
+        std::string text = "a: ";
+        for (int level = 0; level < 100; ++level) {
+            text += "{" + std::string(998, 'k') + (level < 10 ? "0" : "") + std::to_string(level) +
+                    ": ";
+        }
+        text += "&a 7" + std::string(100, '}') + "\nl: [";
+        for (int i = 0; i < aliases; ++i) {
+            text += "*a,";
+        }
+        return text + "]\n";
+    };
+    const std::uint64_t perAlias = 101 * DecodeLimits::kAliasPathStepBytes + 1 + 100 * 1000;
+    const int fitting = static_cast<int>(DecodeLimits::kMaxAliasPathBytes / perAlias);
+
+    const BindingResult fits = Read(document(fitting));
+    ASSERT_TRUE(fits.IsSuccess()) << fits.GetError().substr(0, 200);
+    ASSERT_EQ(fits.value.Member("l").Size(), static_cast<std::size_t>(fitting));
+    EXPECT_EQ(fits.value.Member("l").Element(fitting - 1).GetUnsigned(), 7u);
+
+    // One more alias fails where it stands: line 2, after "l: [" and `fitting` times "*a,".
+    ExpectError(document(fitting + 1),
+                "Aliases follow more than " + std::to_string(DecodeLimits::kMaxAliasPathBytes) +
+                    " bytes of anchor paths at alias \"a\". At line: 2 col: " +
+                    std::to_string(5 + 3 * fitting));
+}
+
 // The process's peak resident size in kilobytes, where the system reports it.
 long PeakResidentKilobytes() {
 #if defined(__linux__)
