@@ -468,11 +468,16 @@ struct BindingPropertyAccess {
         case BindingKind::Bool:
         case BindingKind::Signed:
         case BindingKind::Unsigned:
-        case BindingKind::Float:
+        case BindingKind::Float: {
+            // Read before the release: the source may lie inside the target (a value assigned
+            // one of its own members), and releasing the target empties it.
+            const std::uint64_t raw = source.payload_.raw;
+            const BindingKind kind = source.kind_;
             target.ReleaseContent();
-            target.payload_.raw = source.payload_.raw;
-            target.kind_ = source.kind_;
+            target.payload_.raw = raw;
+            target.kind_ = kind;
             break;
+        }
         case BindingKind::String: {
             const BindingInternedString* text = source.payload_.string;
             if (text != &BindingInternedString::Empty()) {

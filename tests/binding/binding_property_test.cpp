@@ -426,6 +426,52 @@ TEST(BindingProperty, AssignmentWithinOneTree) {
     EXPECT_EQ(std::as_const(tree).Member("b").GetString(), "leaf");
 }
 
+TEST(BindingProperty, AValueAssignedOneOfItsOwnLeavesTakesTheLeaf) {
+    // Releasing the container empties its members and elements, so the leaf has to be read
+    // before the container goes.
+    BindingProperty list;
+    list.Append().SetSigned(0x123456789);
+    list = std::as_const(list).Element(0);
+    EXPECT_EQ(list.Kind(), BindingKind::Signed);
+    EXPECT_EQ(list.GetSigned(), 0x123456789);
+
+    BindingProperty record;
+    record.Member("a").SetFloat(2.5);
+    record.Member("b").SetBool(true);
+    record.Member("c").SetUnsigned(9);
+    record.Member("d").Member("e").SetBool(true);
+    BindingProperty copy = record;
+    copy = std::as_const(copy).Member("a");
+    EXPECT_EQ(copy.Kind(), BindingKind::Float);
+    EXPECT_EQ(copy.GetFloat(), 2.5);
+    copy = record;
+    copy = std::as_const(copy).Member("b");
+    EXPECT_TRUE(copy.GetBool());
+    copy = record;
+    copy = std::as_const(copy).Member("c");
+    EXPECT_EQ(copy.GetUnsigned(9), 9u);
+    EXPECT_EQ(copy.Kind(), BindingKind::Unsigned);
+    // A member two levels up takes a leaf of its own member.
+    copy = record;
+    copy.Member("d") = std::as_const(copy).Member("d").Member("e");
+    EXPECT_EQ(std::as_const(copy).Member("d").Kind(), BindingKind::Bool);
+    EXPECT_TRUE(std::as_const(copy).Member("d").GetBool());
+
+    // Leaves with storage keep theirs as well.
+    BindingProperty strings;
+    strings.Append().SetString("kept text");
+    strings = std::as_const(strings).Element(0);
+    EXPECT_EQ(strings.GetString(), "kept text");
+    BindingProperty blobs;
+    blobs.Append().SetBlob(std::vector<std::uint8_t>{1, 2, 3});
+    blobs = std::as_const(blobs).Element(0);
+    EXPECT_EQ(blobs.Size(), 3u);
+    BindingProperty enums;
+    enums.Append().SetEnum(7, StaticType::Identity<Testing::Shade>());
+    enums = std::as_const(enums).Element(0);
+    EXPECT_EQ(enums.GetEnum().value, 7);
+}
+
 TEST(BindingProperty, ReserveHasALengthLimit) {
     BindingProperty list;
     list.MakeCollection();
