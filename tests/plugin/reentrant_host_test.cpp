@@ -88,6 +88,10 @@ TEST_F(ReentrantHost, ListenersChangeTheTablesWhileTheirEventIsDispatched) {
                                              BindingProperty(int64_t{1})));
     EXPECT_EQ(heard, (std::vector<std::string>{"first 1", "first 2", "second 2", "wild 2"}));
     EXPECT_EQ(plugin->ResourceListenerCount(), 3u);
+    // The exact path is subscribed again; the wildcard dropped its own subscription.
+    EXPECT_TRUE(host.IsSubscribed("OnJsonApiEvent_a_v1_b"));
+    EXPECT_FALSE(host.IsSubscribed("OnJsonApiEvent_a_*_b"));
+    EXPECT_EQ(plugin->HostSubscriptionCount(), 3u + 1u);
 }
 
 TEST_F(ReentrantHost, ImmediateTimersRunInsideSetTimer) {
