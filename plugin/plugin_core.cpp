@@ -305,8 +305,14 @@ void PluginCore::TimerTask::operator()() const {
     // The next run is scheduled from the start of this one, so the handler's
     // own duration does not delay the schedule.
     record.nextDue = AddSeconds(plugin->Now(), record.period);
-    if (handler) {
-        handler();
+    // A handler that fails (memory exhausted) loses this run, not the runs after it.
+    try {
+        if (handler) {
+            handler();
+        }
+    } catch (...) {
+        plugin->Rearm(*this);
+        throw;
     }
     plugin->Rearm(*this);
 }

@@ -143,16 +143,19 @@ void PluginCore::DispatchResourceEvent(const PluginResourceEvent& received) {
         rooted.uri.insert(rooted.uri.begin(), '/');
         event = &rooted;
     }
-    // Copies of the lists: a listener may add listeners while it runs.
+    // Copies of both lists, taken before any listener runs: listeners added while the event is
+    // dispatched hear only later events, so none hears this one after a newer one that a
+    // listener published meanwhile.
+    std::vector<ResourceListener> listeners;
     if (auto found = resourceListeners_.find(event->uri); found != resourceListeners_.end()) {
-        const std::vector<ResourceListener> listeners = found->second;
-        for (const ResourceListener& listener : listeners) {
-            if (listener) {
-                listener(*event);
-            }
-        }
+        listeners = found->second;
     }
     const std::vector<std::pair<std::string, ResourceListener>> wildcards = wildcardListeners_;
+    for (const ResourceListener& listener : listeners) {
+        if (listener) {
+            listener(*event);
+        }
+    }
     for (const auto& [pattern, listener] : wildcards) {
         if (listener && MatchesWildcard(pattern, event->uri)) {
             listener(*event);

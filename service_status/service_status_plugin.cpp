@@ -106,38 +106,49 @@ bool ServiceStatusPlugin::SetRegionLocale(const BindingProperty& value) {
 }
 
 void ServiceStatusPlugin::UpdateServicesStatus() {
-    const BindingProperty& node = ServiceStatus::ServiceStatusNode(regionData_, region_);
-    std::string humanUrl = ServiceStatus::LocalisedStatusUrl(
-        ServiceStatus::TextOf(node, "human_readable_status_url"), locale_);
+    // The pass works on the region and locale it starts with: the host may deliver a change of
+    // them while the fetch is in flight, and the change runs a pass of its own.
+    const std::string region = region_;
+    const std::string locale = locale_;
+    const BindingProperty& node = ServiceStatus::ServiceStatusNode(regionData_, region);
+    const std::string humanUrl = ServiceStatus::LocalisedStatusUrl(
+        ServiceStatus::TextOf(node, "human_readable_status_url"), locale);
     const std::string apiUrl(ServiceStatus::TextOf(node, "api_url"));
 
     if (apiUrl.empty()) {
         LogMessage(LogLevel::Warn, kLogCategoryDbg,
                    "vel-service-status: Unable to get service statuses. The service_status/api_url "
                    "is missing for region '%s' in the data_store.",
-                   region_.c_str());
+                   region.c_str());
         // Periodic passes would find no address either; the next region or locale change runs
         // a pass again.
         RemoveTimer(kUpdateTimerName);
         return;
     }
 
-    tickerMessages_.clear();
-    statusResource_ = ServiceStatusResource{};
-    statusResource_.humanReadableUrl = std::move(humanUrl);
+    const std::uint64_t pass = ++fetchingPasses_;
+    ResetValues(humanUrl);
 
     {
         // The response, with the document's value tree, is released before publishing, so that
         // the document and the published values are not held at the same time.
         ExternalResponse response = SendExternal(HttpMethod::Get, apiUrl, {}, kFetchTimeLimit);
+        if (pass != fetchingPasses_) {
+            // A pass that started while this one waited has published values newer than this
+            // response.
+            return;
+        }
+        // Rebuilt from the response alone: a broadcast that replaced the ticker while the fetch
+        // was in flight is older than the document.
+        ResetValues(humanUrl);
         if (FetchSucceeded(response)) {
-            ParseServiceStatus(response.body);
+            ParseDocument(response.body, locale);
         } else {
             const std::string body = WriteJson(response.body, &Registry(), "\r\n");
             LogMessage(LogLevel::Warn, kLogCategoryDbg | kLogCategoryNet,
                        "vel-service-status: Failed to get service status for region '%s': %d - "
                        "%s - '%s'",
-                       region_.c_str(), static_cast<int>(response.status),
+                       region.c_str(), static_cast<int>(response.status),
                        response.errorText.c_str(), body.c_str());
         }
     }
@@ -146,9 +157,19 @@ void ServiceStatusPlugin::UpdateServicesStatus() {
     PublishStatus();
 }
 
+void ServiceStatusPlugin::ResetValues(const std::string& humanUrl) {
+    tickerMessages_.clear();
+    statusResource_ = ServiceStatusResource{};
+    statusResource_.humanReadableUrl = humanUrl;
+}
+
 void ServiceStatusPlugin::ParseServiceStatus(const BindingProperty& document) {
+    ParseDocument(document, locale_);
+}
+
+void ServiceStatusPlugin::ParseDocument(const BindingProperty& document, std::string_view locale) {
     statusResource_.status = ServiceStatus::ReadOverallStatus(document, Registry());
-    ServiceStatus::AppendStatusMessages(document, locale_, Registry(), tickerMessages_);
+    ServiceStatus::AppendStatusMessages(document, locale, Registry(), tickerMessages_);
 }
 
 void ServiceStatusPlugin::OnBroadcastNotification(

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/binding_property.h"
@@ -70,6 +72,10 @@ public:
     const BindingProperty& RegionData() const { return regionData_; }
 
 private:
+    // Empties the ticker and makes the status `unknown` with the human-readable address.
+    void ResetValues(const std::string& humanUrl);
+    // ParseServiceStatus with the locale given.
+    void ParseDocument(const BindingProperty& document, std::string_view locale);
     void PublishTicker();
     void PublishStatus();
 
@@ -79,6 +85,9 @@ private:
     BindingProperty regionData_;
     std::vector<ServiceStatus::Api::TickerMessage> tickerMessages_;
     ServiceStatus::Api::ServiceStatusResource statusResource_;
+    // Passes that got as far as fetching; a pass that finds the count moved on when its response
+    // arrives was overtaken by a newer one.
+    std::uint64_t fetchingPasses_ = 0;
 };
 
 } // namespace Korvel::Client

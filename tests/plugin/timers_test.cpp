@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
 #include <vector>
 
 namespace Korvel::Testing {
@@ -130,6 +131,20 @@ TEST_F(Timers, HandlerLongerThanItsPeriodAsksForNoDelay) {
     // The schedule is kept from the start of the slow run: 2 + 2 = 4 on the
     // plug-in's clock, which read 5 when re-arming.
     EXPECT_EQ(host.TimerCalls()[1].requestedAt, 2 * kSecond);
+}
+
+TEST_F(Timers, AHandlerThatFailsKeepsItsSchedule) {
+    std::vector<int64_t> runs;
+    plugin->AddTimer("t", 1.0, [&] {
+        runs.push_back(host.Now());
+        if (runs.size() == 1) {
+            throw std::bad_alloc();
+        }
+    });
+    host.AdvanceTime(seconds(3));
+    EXPECT_EQ(runs, (std::vector<int64_t>{1 * kSecond, 2 * kSecond, 3 * kSecond}));
+    EXPECT_EQ(host.PendingTimerCount(), 1u);
+    EXPECT_EQ(plugin->PendingDeferredCount(), 1u);
 }
 
 TEST_F(Timers, DeferredDueTimeGivesTheDelay) {

@@ -461,6 +461,73 @@ TEST_F(ServiceStatusPlugin, RegionAndLocaleChangesFetchOnlyWhenSomethingChanged)
     EXPECT_EQ(Lines(1).size(), 1u);
 }
 
+TEST_F(ServiceStatusPlugin, RegionChangeWhileAPassFetchesLeavesOnlyTheNewRegionsValues) {
+    Start();
+    host.ClearRecords();
+    // The host delivers a change to NA while the periodic pass waits for the EUW document; the
+    // change runs a pass of its own, which fetches and publishes the NA values.
+    host.WhileFetching([&](const std::string& url) {
+        if (url == kApiUrl) {
+            host.Deliver("OnRegionLocaleChanged", Json{{"region", "NA"}, {"locale", "en_US"}});
+        }
+    });
+    host.AdvanceTime(120s);
+    ASSERT_EQ(host.ExternalRequests().size(), 2u);
+    EXPECT_EQ(host.ExternalRequests()[1].url, kNaApiUrl);
+    // The EUW response arrives after the NA values were published and is dropped: nothing of it
+    // is merged into them or published after them.
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{ResourceEvent(kTickerPath, Json::array())}));
+    EXPECT_EQ(Published(kStatusEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kStatusPath, Status("online", "https://status.example/na"))}));
+
+    // The timer keeps running and fetches NA.
+    host.WhileFetching({});
+    host.ClearRecords();
+    host.AdvanceTime(120s);
+    ASSERT_EQ(host.ExternalRequests().size(), 1u);
+    EXPECT_EQ(host.ExternalRequests()[0].url, kNaApiUrl);
+}
+
+TEST_F(ServiceStatusPlugin, ChangeToARegionWithoutAddressWhileAPassFetchesLetsThePassFinish) {
+    Start();
+    host.ClearRecords();
+    host.WhileFetching([&](const std::string&) {
+        host.Deliver("OnRegionLocaleChanged", Json{{"region", "OC1"}, {"locale", "de_DE"}});
+    });
+    host.AdvanceTime(120s);
+    // The change finds no address and publishes nothing; the pass it interrupted finishes with
+    // the region and locale it started with, as if the change had come after it.
+    EXPECT_EQ(Lines(1),
+              (std::vector<std::string>{"vel-service-status: Unable to get service statuses. The "
+                                        "service_status/api_url is missing for region 'OC1' in the "
+                                        "data_store."}));
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{ResourceEvent(kTickerPath, EnglishTicker())}));
+    EXPECT_EQ(Published(kStatusEvent),
+              (std::vector<Json>{ResourceEvent(
+                  kStatusPath, Status("degraded", "https://status.example/?en_US#/euw"))}));
+}
+
+TEST_F(ServiceStatusPlugin, BroadcastWhileAPassFetchesIsReplacedNotMergedWithTheDocument) {
+    Start();
+    host.ClearRecords();
+    host.WhileFetching([&](const std::string&) {
+        host.Deliver(kLoginEvent,
+                     Json{{"uri", kLoginData},
+                          {"eventType", "Update"},
+                          {"data", Broadcasts(Json::array({{{"content", "Restart soon"}}}))}});
+    });
+    host.AdvanceTime(120s);
+    // The broadcast is published at once; the pass then rebuilds the ticker from the document
+    // alone.
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{ResourceEvent(kTickerPath, Json::array({Ticker("info", "", "", "",
+                                                                                "Restart soon")})),
+                                 ResourceEvent(kTickerPath, EnglishTicker())}));
+}
+
 TEST_F(ServiceStatusPlugin, UnreadableSettingsAreReportedWithTheirMarkers) {
     host.RemoveResource(kRegionData);
     host.SetResourceError(kGlobals, 500, "store offline");

@@ -449,6 +449,13 @@ void KORVEL_CDECL TestHost::SendExternalRequestEntry(const HostFunctionTable* ta
     recorded.timeLimit = request->timeLimit;
     recorded.flag = request->flag;
     host.externalRequests_.push_back(recorded);
+    if (host.fetchHook_ && !host.inFetchHook_) {
+        // A copy: the hook may replace or remove itself.
+        const auto hook = host.fetchHook_;
+        host.inFetchHook_ = true;
+        hook(recorded.url);
+        host.inFetchHook_ = false;
+    }
 
     auto found = host.externalResponses_.find(recorded.url);
     if (found == host.externalResponses_.end()) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -207,6 +208,12 @@ public:
     // Unknown urls answer with transport code 1 and nothing else.
     void SetExternalResponse(const std::string& url, CannedExternalResponse response);
     const std::vector<ExternalRequest>& ExternalRequests() const { return externalRequests_; }
+    // Runs `hook` with the url inside SendExternalRequest, before the answer is filled in, as a
+    // host does that delivers other events while a request is in flight. Requests the hook
+    // itself causes do not run it again. An empty hook removes it.
+    void WhileFetching(std::function<void(const std::string& url)> hook) {
+        fetchHook_ = std::move(hook);
+    }
 
     // --- Events ----------------------------------------------------------------
 
@@ -343,6 +350,8 @@ private:
     std::map<std::string, CannedExternalResponse> externalResponses_;
     std::deque<ExternalStorage> externalStorage_;
     std::vector<ExternalRequest> externalRequests_;
+    std::function<void(const std::string& url)> fetchHook_;
+    bool inFetchHook_ = false;
 
     std::vector<FiredEvent> events_;
     std::vector<Subscription> subscriptions_;
