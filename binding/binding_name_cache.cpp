@@ -5,7 +5,13 @@ namespace Korvel {
 BindingProperty& BindingNameCache::MemberNotKept(BindingProperty& owner, std::string_view name,
                                                  bool zeroFree) {
     const std::string_view whole = zeroFree ? name : TextUpToZero(name);
-    if (whole.empty() || whole.size() != name.size() || whole.size() > kLongestName) {
+    // An owner that is not a structure yet but holds storage (a string, a blob, a collection)
+    // may hold the name's text itself, which making it a structure would release: the usual
+    // way interns the name first.
+    const bool holdsStorage =
+        owner.Kind() != BindingKind::Structure && owner.Kind() >= BindingKind::String;
+    if (whole.empty() || whole.size() != name.size() || whole.size() > kLongestName ||
+        holdsStorage) {
         return owner.Member(ZeroFreeText{whole});
     }
     owner.MakeStructure();

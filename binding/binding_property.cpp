@@ -319,13 +319,33 @@ struct BindingPropertyAccess {
         }
     };
 
+    // Makes `owner`, which is not a structure, a structure whose only member is `key`. The name
+    // is interned before the old content goes: its text may be part of that content (a string
+    // value turned into a structure keyed by its own text, or keyed by one of its elements).
+    template <typename Name>
+    static BindingProperty& FirstMember(BindingProperty& owner, const Name& key) {
+        BindingValuePool& pool = owner.EnsurePool();
+        const BindingInternedString* copy = key.Take(pool);
+        try {
+            owner.MakeStructure();
+            if (!GrowEntries(*owner.payload_.structure, pool,
+                             BindingStructureBlock::kFirstCapacity)) {
+                throw std::bad_alloc();
+            }
+        } catch (...) {
+            pool.ReleaseInterned(copy);
+            throw;
+        }
+        return AppendMember(*owner.payload_.structure, pool, copy);
+    }
+
     // The member of that name, inserted as "empty" when absent.
     template <typename Name>
     static BindingProperty& FindOrInsert(BindingProperty& owner, const Name& key) {
-        const std::string_view name = key.View();
         if (owner.kind_ != BindingKind::Structure) {
-            owner.MakeStructure();
+            return FirstMember(owner, key);
         }
+        const std::string_view name = key.View();
         BindingStructureBlock& block = *owner.payload_.structure;
         BindingValuePool& pool = *owner.pool_;
         if (block.map == nullptr) {

@@ -472,6 +472,37 @@ TEST(BindingProperty, AValueAssignedOneOfItsOwnLeavesTakesTheLeaf) {
     EXPECT_EQ(enums.GetEnum().value, 7);
 }
 
+TEST(BindingProperty, AValueTurnedIntoAStructureMayBeNamedByItsOwnText) {
+    // Write access on a value of another kind releases the old content; a name whose text lies
+    // in that content has to be interned before it goes.
+    BindingProperty text;
+    text = "abc";
+    text.Member(text.GetString()) = 1;
+    EXPECT_EQ(MemberNames(text), std::vector<std::string>{"abc"});
+    EXPECT_EQ(std::as_const(text).Member("abc").GetSigned(), 1);
+    EXPECT_EQ(text.Pool()->InternedCount(), 1u);
+
+    BindingProperty list;
+    list.Append() = std::string(40, 'q');
+    list.Append() = "second";
+    list.Member(std::as_const(list).Element(0).GetString()) = true;
+    EXPECT_EQ(MemberNames(list), std::vector<std::string>{std::string(40, 'q')});
+    EXPECT_EQ(list.Pool()->InternedCount(), 1u);
+
+    // By the interned copy the value itself holds: the member keeps that copy alive, so the
+    // names interned next do not overwrite it.
+    BindingProperty interned;
+    interned = "abc";
+    interned.Member(*interned.InternedString()) = 1;
+    interned.Member("zzz") = "xyz";
+    interned.Member("yyy") = "uvw";
+    EXPECT_EQ(MemberNames(interned), (std::vector<std::string>{"abc", "yyy", "zzz"}));
+    EXPECT_EQ(std::as_const(interned).Member("abc").GetSigned(), 1);
+    const BindingInternedString* abc = interned.Pool()->FindInterned("abc");
+    ASSERT_NE(abc, nullptr);
+    EXPECT_EQ(abc->references, 1u);
+}
+
 TEST(BindingProperty, ReserveHasALengthLimit) {
     BindingProperty list;
     list.MakeCollection();

@@ -55,6 +55,22 @@ TEST(BindingNameCache, BuildsTheSameTreeAsMemberByText) {
     EXPECT_EQ(cached.Pool()->InternedCount(), expected.Pool()->InternedCount());
 }
 
+TEST(BindingNameCache, AValueMayBeNamedByItsOwnText) {
+    // Making the owner a structure releases its text, which is the name.
+    BindingNameCache cache;
+    BindingProperty text;
+    text = "abc";
+    cache.Member(text, text.GetString()).SetSigned(1);
+    BindingProperty list;
+    list.Append() = "name";
+    cache.Member(list, ZeroFreeText{std::as_const(list).Element(0).GetString()}).SetSigned(2);
+    cache.Clear();
+    EXPECT_EQ(std::as_const(text).Member("abc").GetSigned(), 1);
+    EXPECT_EQ(References(text, "abc"), 1u);
+    EXPECT_EQ(std::as_const(list).Member("name").GetSigned(), 2);
+    EXPECT_EQ(References(list, "name"), 1u);
+}
+
 TEST(BindingNameCache, HoldsOneReferenceToEachNameItKeeps) {
     BindingProperty root;
     BindingNameCache cache;
