@@ -1056,9 +1056,11 @@ BindingProperty& BindingProperty::Element(std::size_t index) {
     if (index < block.size) {
         return block.elements[index];
     }
-    if (index >= kMaxElements || index - block.size >= kMaxElementGap ||
-        !GrowCollection(index + 1)) {
+    if (index >= kMaxElements || index - block.size >= kMaxElementGap) {
         return pool_->Discard();
+    }
+    if (!GrowCollection(index + 1)) {
+        throw std::bad_alloc();
     }
     return payload_.collection->elements[index];
 }
@@ -1066,8 +1068,11 @@ BindingProperty& BindingProperty::Element(std::size_t index) {
 BindingProperty& BindingProperty::Append() {
     MakeCollection();
     const std::size_t size = payload_.collection->size;
-    if (size >= kMaxElements || !GrowCollection(size + 1)) {
+    if (size >= kMaxElements) {
         return pool_->Discard();
+    }
+    if (!GrowCollection(size + 1)) {
+        throw std::bad_alloc();
     }
     return payload_.collection->elements[size];
 }

@@ -20,7 +20,8 @@
 // Failures. Operations do not throw for bad input. The exceptions that can leave this class are:
 //   * std::length_error from Reserve on a collection when more than kMaxElements elements are
 //     requested (the standard vector length failure);
-//   * std::bad_alloc when memory is exhausted.
+//   * std::bad_alloc when memory is exhausted, also from a write access whose collection cannot
+//     grow (the collection is left unchanged).
 // A write access that would grow a collection beyond kMaxElements elements (Element with an
 // absurd index, Append on a full collection) leaves the collection unchanged and returns the
 // pool's discard value (see BindingValuePool::Discard), so the caller's writes go nowhere.

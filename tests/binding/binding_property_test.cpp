@@ -13,6 +13,7 @@
 #include "binding/binding_result.h"
 #include "binding/binding_value_pool.h"
 #include "binding/binding_visitor.h"
+#include "support/refused_allocations.h"
 
 namespace Korvel::Testing {
 enum class Shade : int { Dark = 7 };
@@ -579,6 +580,39 @@ TEST(BindingProperty, AbsurdElementIndexIsRefused) {
     // A reasonable index still grows the collection.
     list.Element(1000) = 2;
     EXPECT_EQ(list.Size(), 1001u);
+}
+
+// A collection that cannot grow for want of memory says so: the element asked for must not go
+// silently to the sink that absurd indices get.
+TEST(BindingProperty, ACollectionThatCannotGrowThrows) {
+    const std::size_t limit = std::size_t{1} << 20;
+    BindingProperty list;
+    {
+        Testing::RefusedAllocations refused(limit);
+        std::size_t appended = 0;
+        bool threw = false;
+        for (; appended < limit; ++appended) { // the element array reaches the limit long before
+            try {
+                list.Append() = appended;
+            } catch (const std::bad_alloc&) {
+                threw = true;
+                break;
+            }
+            if (list.Size() != appended + 1) {
+                break; // the element went nowhere
+            }
+        }
+        EXPECT_TRUE(threw);
+        EXPECT_GT(refused.Refused(), 0u);
+        ASSERT_EQ(list.Size(), appended);
+        EXPECT_EQ(std::as_const(list).Element(appended - 1).GetUnsigned(), appended - 1);
+        EXPECT_THROW(list.Element(appended + 10), std::bad_alloc);
+        EXPECT_EQ(list.Size(), appended);
+    }
+    // With memory back, the collection grows again.
+    const std::size_t size = list.Size();
+    list.Append() = "more";
+    EXPECT_EQ(list.Size(), size + 1);
 }
 
 class RecordingVisitor : public BindingVisitor {

@@ -10,6 +10,7 @@
 
 #include "diagnostics/allocation.h"
 #include "encoding/decode_limits.h"
+#include "support/refused_allocations.h"
 
 namespace Korvel {
 namespace {
@@ -259,6 +260,27 @@ Bytes NestedArrays(std::size_t levels) {
     Bytes bytes(levels, 0x91);
     bytes.push_back(0x01);
     return bytes;
+}
+
+TEST(MsgPackDecoder, RunningOutOfMemoryFailsTheDecode) {
+    // An array of 100 000 ones; its element array needs more than a mebibyte, which is refused.
+    Bytes bytes = {0xdd, 0x00, 0x01, 0x86, 0xa0};
+    bytes.resize(bytes.size() + 100000, 0x01);
+    Decoded decoded;
+    {
+        Testing::RefusedAllocations refused(std::size_t{1} << 20);
+        decoded = Decode(bytes);
+        EXPECT_GT(refused.Refused(), 0u);
+    }
+    ASSERT_FALSE(decoded.result.IsSuccess()) << decoded.result.value.Size() << " elements";
+    EXPECT_NE(decoded.result.GetError().find("Not enough memory to hold the decoded value."),
+              std::string::npos)
+        << decoded.result.GetError();
+
+    // With memory back the same bytes decode whole.
+    const Decoded whole = Decode(bytes);
+    ASSERT_TRUE(whole.result.IsSuccess()) << whole.result.GetError();
+    EXPECT_EQ(whole.result.value.Size(), 100000u);
 }
 
 TEST(MsgPackDecoder, NestingLimit) {
