@@ -563,15 +563,22 @@ TEST_F(FunctionCallTest, ReentrantCallsAndRepeatedReleases) {
     HostFunctionResponse response;
     std::memset(&response, 0, sizeof(response));
     Entry("Respond").entryPoint(&response, &record);
-    ASSERT_NE(response.release, nullptr);
-    ASSERT_NE(response.bodyStream, nullptr);
-    response.releaseStream(response.bodyStream);
-    response.release(&response);
-    EXPECT_EQ(response.value.kind, 0u);
-    EXPECT_EQ(response.statusText, nullptr);
-    EXPECT_EQ(response.headers, nullptr);
-    EXPECT_EQ(response.headerCount, 0u);
-    response.release(&response);
+    // Copies of the packed record's fields, which are not aligned for references.
+    const HostFunctionResponseRelease release = response.release;
+    void* const stream = response.bodyStream;
+    ASSERT_NE(release, nullptr);
+    ASSERT_NE(stream, nullptr);
+    response.releaseStream(stream);
+    release(&response);
+    const std::uint32_t kind = response.value.kind;
+    const char* const statusText = response.statusText;
+    const HostHeaderEntry* const headers = response.headers;
+    const std::uint32_t headerCount = response.headerCount;
+    EXPECT_EQ(kind, 0u);
+    EXPECT_EQ(statusText, nullptr);
+    EXPECT_EQ(headers, nullptr);
+    EXPECT_EQ(headerCount, 0u);
+    release(&response);
 }
 
 // Allocation hooks under which every allocation of the library fails.
