@@ -1,6 +1,7 @@
 #include "diagnostics/allocation.h"
 
 #include <atomic>
+#include <optional>
 
 #include "platform/heap.h"
 
@@ -21,15 +22,31 @@ struct Counters {
 
 constinit Counters counters;
 
+// The difference of two counters read one after the other. Other threads may allocate and
+// free between the two reads, so the later one can count blocks the earlier one has not seen;
+// such a reading is no figure of what is in use and gives nothing.
+std::optional<uint64_t> Difference(const std::atomic<uint64_t>& added,
+                                   const std::atomic<uint64_t>& taken) {
+    const uint64_t total = added.load(std::memory_order_relaxed);
+    const uint64_t gone = taken.load(std::memory_order_relaxed);
+    if (gone > total) {
+        return std::nullopt;
+    }
+    return total - gone;
+}
+
 void UpdatePeak(Counters& c) {
-    const uint64_t inUse = c.bytesAllocated.load(std::memory_order_relaxed) -
-                           c.bytesFreed.load(std::memory_order_relaxed);
+    const std::optional<uint64_t> inUse = Difference(c.bytesAllocated, c.bytesFreed);
+    if (!inUse) {
+        return;
+    }
     uint64_t peak = c.peakBytesInUse.load(std::memory_order_relaxed);
-    while (inUse > peak) {
-        if (c.peakBytesInUse.compare_exchange_weak(peak, inUse, std::memory_order_relaxed)) {
-            c.blocksInUseAtPeak.store(c.blocksAllocated.load(std::memory_order_relaxed) -
-                                          c.blocksFreed.load(std::memory_order_relaxed),
-                                      std::memory_order_relaxed);
+    while (*inUse > peak) {
+        if (c.peakBytesInUse.compare_exchange_weak(peak, *inUse, std::memory_order_relaxed)) {
+            const std::optional<uint64_t> blocks = Difference(c.blocksAllocated, c.blocksFreed);
+            if (blocks) {
+                c.blocksInUseAtPeak.store(*blocks, std::memory_order_relaxed);
+            }
             break;
         }
     }

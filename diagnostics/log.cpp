@@ -1,6 +1,8 @@
 // The process-wide logger: settings, the list of attached targets and the
 // dispatch of messages to them.
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -120,11 +122,31 @@ bool Accepts(LogTargetFunctions* target, const LogRecord& record) {
     return true;
 }
 
+// Targets a dispatch copies onto the stack; longer lists are copied to the heap.
+constexpr std::size_t kDispatchStackTargets = 16;
+
 void Dispatch(Logger& logger, const LogRecord& record) {
     Platform::RecursiveLockGuard guard(logger.lock_);
-    // By index: a target may attach or detach targets while it writes.
-    for (std::size_t i = 0; i < logger.targets_.size(); ++i) {
-        LogTargetFunctions* target = logger.targets_[i];
+    // A target may attach or detach targets, itself included, while it writes. The walk goes
+    // over the list as it was when the record arrived, so that a change does not make it skip
+    // or repeat a target, and offers the record only to targets still in the list, as one
+    // that has been detached may be gone.
+    const std::size_t count = logger.targets_.size();
+    std::array<LogTargetFunctions*, kDispatchStackTargets> onStack{};
+    std::vector<LogTargetFunctions*> onHeap;
+    LogTargetFunctions** walk = onStack.data();
+    if (count > onStack.size()) {
+        onHeap = logger.targets_;
+        walk = onHeap.data();
+    } else {
+        std::copy(logger.targets_.begin(), logger.targets_.end(), onStack.begin());
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        LogTargetFunctions* target = walk[i];
+        if (i > 0 && std::find(logger.targets_.begin(), logger.targets_.end(), target) ==
+                         logger.targets_.end()) {
+            continue;
+        }
         if (Accepts(target, record)) {
             target->write(target, &record);
         }
@@ -155,9 +177,14 @@ void LogMessageV(LogLevel level, uint64_t categories, const char* format, va_lis
     record.level = levelValue;
     record.categories = categories;
     record.message = text;
-    ++dispatchDepth;
+    // The depth is restored also when a target's Write throws, so that the thread can log again.
+    struct DepthGuard {
+        DepthGuard() { ++dispatchDepth; }
+        ~DepthGuard() { --dispatchDepth; }
+        DepthGuard(const DepthGuard&) = delete;
+        DepthGuard& operator=(const DepthGuard&) = delete;
+    } depth;
     Dispatch(logger, record);
-    --dispatchDepth;
 }
 
 void LogMessage(LogLevel level, uint64_t categories, const char* format, ...) {

@@ -48,7 +48,9 @@ struct LogTargetConfig {
 class LogTarget {
 public:
     LogTarget();
-    // Detaches the target if it is attached.
+    // Detaches the target if it is attached. By then the derived part that Write uses is gone
+    // already, so a target that another thread may be logging to while it is destroyed detaches
+    // in its own destructor as well: the detach waits for a write in progress to finish.
     virtual ~LogTarget();
     LogTarget(const LogTarget&) = delete;
     LogTarget& operator=(const LogTarget&) = delete;

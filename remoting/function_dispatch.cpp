@@ -221,6 +221,20 @@ void Invoke(RemotingResponse& response, std::vector<BindingProperty>& arguments,
     CopyResponseToHost(record, response, registry);
 }
 
+constexpr const char kUnexpectedFailure[] = "Unexpected failure";
+
+// The failure of a call whose failure message could not even be copied (memory is exhausted):
+// the message is lent from static text, which the record's release function leaves alone, and
+// the record keeps that release function, as the host calls it for every response.
+void FailWithoutMemory(HostFunctionResponse* record) noexcept {
+    std::memset(record, 0, sizeof(*record));
+    record->value.kind = static_cast<std::uint32_t>(HostValueKind::BorrowedText);
+    record->value.payload.text.data = kUnexpectedFailure;
+    record->value.payload.text.length = sizeof(kUnexpectedFailure) - 1;
+    record->status = 500;
+    record->release = &ReleaseFunctionResponse;
+}
+
 } // namespace
 
 void FailHostResponse(HostFunctionResponse* record, std::string_view message, std::int32_t status) {
@@ -363,13 +377,13 @@ void KORVEL_CDECL DispatchFunctionRequest(HostFunctionResponse* response,
         try {
             FailHostResponse(response, failure.what(), 500);
         } catch (...) {
-            std::memset(response, 0, sizeof(*response));
+            FailWithoutMemory(response);
         }
     } catch (...) {
         try {
-            FailHostResponse(response, "Unexpected failure", 500);
+            FailHostResponse(response, kUnexpectedFailure, 500);
         } catch (...) {
-            std::memset(response, 0, sizeof(*response));
+            FailWithoutMemory(response);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "diagnostics/allocation.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <future>
@@ -234,6 +235,33 @@ TEST(MemoryAccounting, ReplacedHooksServeTheEntriesAndStopCounting) {
                        counting.duplicateText, counting.blockSize, counting.context);
     Free(Allocate(1));
     EXPECT_EQ(Read().blocksAllocated, before.blocksAllocated + 1);
+}
+
+// Bytes in use are never more than bytes allocated, so neither is the peak, however the
+// threads interleave. More threads than cores, so that some are preempted in the middle of
+// their bookkeeping while the others allocate and free; rounds go on for a while, as such a
+// preemption is a matter of chance.
+TEST(MemoryAccounting, PeakStaysWithinBytesAllocatedAcrossThreads) {
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 3;
+    constexpr int kBlocks = 400000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (int round = 0; round < kRounds && std::chrono::steady_clock::now() < deadline; ++round) {
+        std::vector<std::future<void>> workers;
+        for (int t = 0; t < kThreads; ++t) {
+            workers.push_back(std::async(std::launch::async, [t] {
+                for (int i = 0; i < kBlocks; ++i) {
+                    Free(Allocate(static_cast<std::size_t>(16 + (i + t) % 64)));
+                }
+            }));
+        }
+        for (auto& worker : workers) {
+            worker.get();
+        }
+        const MemoryStatistics after = Read();
+        ASSERT_LE(after.peakBytesInUse, after.bytesAllocated) << "round " << round;
+        ASSERT_LE(after.blocksInUseAtPeak, after.blocksAllocated) << "round " << round;
+    }
 }
 
 } // namespace

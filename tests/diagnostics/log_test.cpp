@@ -7,6 +7,7 @@
 #include <future>
 #include <mutex>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -467,6 +468,81 @@ TEST_F(LoggerTest, TargetThatLogsFromWriteDoesNotRecurseForever) {
     LogMessage(LogLevel::Error, 0, "start");
     EXPECT_EQ(echo.writes.load(), 4);
     echo.Detach();
+}
+
+TEST_F(LoggerTest, TargetThatThrowsFromWriteDoesNotSilenceTheThread) {
+    Quiet();
+    class Throwing : public LogTarget {
+    public:
+        bool Write(const LogRecord&) override { throw std::runtime_error("write failed"); }
+    } throwing;
+    throwing.Configure(LogTargetConfig{0, 0, 0, "#M"});
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_THROW(LogMessage(LogLevel::Error, 0, "lost %d", i), std::runtime_error);
+    }
+    throwing.Detach();
+    CaptureTarget target;
+    AttachOpen(target, "#M");
+    LogMessage(LogLevel::Error, 0, "heard");
+    EXPECT_THAT(target.Lines(), ElementsAre("heard\n"));
+}
+
+TEST_F(LoggerTest, TargetsChangedDuringAWriteKeepTheOthersInTheWalk) {
+    Quiet();
+    Logging::SetMinLevel(0);
+    // A target that detaches itself, or another target, from inside its Write.
+    class Detaching : public LogTarget {
+    public:
+        bool Write(const LogRecord&) override {
+            ++writes;
+            if (victim != nullptr) {
+                victim->Detach();
+            }
+            return true;
+        }
+        LogTarget* victim = nullptr;
+        int writes = 0;
+    };
+    CaptureTarget before;
+    Detaching self;
+    CaptureTarget after;
+    CaptureTarget last;
+    AttachOpen(before, "#M");
+    self.Configure(LogTargetConfig{0, 0, 0, "#M"});
+    AttachOpen(after, "#M");
+    AttachOpen(last, "#M");
+
+    // Leaving the list does not hide the record from the target that follows.
+    self.victim = &self;
+    LogMessage(LogLevel::Error, 0, "one");
+    EXPECT_EQ(self.writes, 1);
+    EXPECT_THAT(before.Lines(), ElementsAre("one\n"));
+    EXPECT_THAT(after.Lines(), ElementsAre("one\n"));
+    EXPECT_THAT(last.Lines(), ElementsAre("one\n"));
+
+    // A target detached by an earlier one in the same walk is not offered the record, and the
+    // targets after it still are.
+    self.Configure(LogTargetConfig{0, 0, 0, "#M"}); // now after "last"
+    before.Detach();
+    AttachOpen(before, "#M"); // order: after, last, self, before
+    self.victim = &before;
+    LogMessage(LogLevel::Error, 0, "two");
+    EXPECT_EQ(self.writes, 2);
+    EXPECT_THAT(after.Lines(), ElementsAre("one\n", "two\n"));
+    EXPECT_THAT(last.Lines(), ElementsAre("one\n", "two\n"));
+    EXPECT_THAT(before.Lines(), ElementsAre("one\n"));
+
+    // Detaching a target that was already offered the record does not skip the next one.
+    AttachOpen(before, "#M");
+    after.Detach();
+    AttachOpen(after, "#M"); // order: last, self, before, after
+    self.victim = &last;
+    LogMessage(LogLevel::Error, 0, "three");
+    EXPECT_THAT(last.Lines(), ElementsAre("one\n", "two\n", "three\n"));
+    EXPECT_THAT(before.Lines(), ElementsAre("one\n", "three\n"));
+    EXPECT_THAT(after.Lines(), ElementsAre("one\n", "two\n", "three\n"));
+    EXPECT_FALSE(last.IsAttached());
+    self.Detach();
 }
 
 TEST_F(LoggerTest, ConcurrentLoggingAndReconfiguration) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_registry.h"
+#include "diagnostics/allocation.h"
 #include "encoding/decode_limits.h"
 #include "function_caller.h"
 #include "remoting/function_dispatch.h"
@@ -513,6 +514,100 @@ TEST_F(FunctionCallTest, MalformedRequestRecordsAreRefused) {
     response = CallEntryPoint(entry.entryPoint, nullptr);
     EXPECT_EQ(response.status, 404);
     entry.entryPoint(nullptr, &request); // no response record: nothing happens
+}
+
+TEST_F(FunctionCallTest, ReentrantCallsAndRepeatedReleases) {
+    // A function that, like a host answering a call back, enters the dispatcher again on the
+    // same thread while its own call is in progress, once through itself.
+    std::vector<FunctionResponse> inner;
+    ASSERT_FALSE(
+        RegisterRemotingFunction(registry_, "Outer", "/outer/{depth}", HttpMethod::Get,
+                                 {{"depth", ArgumentLocation::Path}},
+                                 [this, &inner](std::int32_t depth) {
+                                     FunctionRequest request;
+                                     if (depth > 0) {
+                                         request.path = "/outer/" + std::to_string(depth - 1);
+                                         inner.push_back(Call(request, "Outer"));
+                                     }
+                                     request.path = "/respond";
+                                     request.arguments = {{"status", arena_.Signed(200 + depth)}};
+                                     inner.push_back(Call(request, "Respond"));
+                                     return depth;
+                                 })
+            .failed);
+    declaration_ = BuildPluginApiDeclaration(registry_);
+    FunctionRequest request;
+    request.path = "/outer/2";
+    const FunctionResponse outer = Call(request, "Outer");
+    EXPECT_EQ(outer.value, 2);
+    ASSERT_EQ(inner.size(), 5u);
+    EXPECT_EQ(inner[0].status, 200); // the innermost call finishes first
+    EXPECT_EQ(inner[1].value, 0);
+    EXPECT_EQ(inner[2].status, 201);
+    EXPECT_EQ(inner[3].value, 1);
+    EXPECT_EQ(inner[4].status, 202);
+    EXPECT_EQ(inner[4].body, "body of the response, longer than one read");
+
+    // Releasing a response record a second time finds nothing left to free.
+    std::vector<HostArgument> arguments(1);
+    arguments[0].name = "status";
+    const HostValue status = arena_.Signed(201);
+    std::memcpy(&arguments[0].value, &status, sizeof(status));
+    HostFunctionRequest record;
+    std::memset(&record, 0, sizeof(record));
+    record.method = 2;
+    record.path = "/respond";
+    record.arguments = arguments.data();
+    record.argumentCount = 1;
+    record.userData = Entry("Respond").userData;
+    HostFunctionResponse response;
+    std::memset(&response, 0, sizeof(response));
+    Entry("Respond").entryPoint(&response, &record);
+    // Copies of the packed record's fields, which are not aligned for references.
+    const HostFunctionResponseRelease release = response.release;
+    void* const stream = response.bodyStream;
+    ASSERT_NE(release, nullptr);
+    ASSERT_NE(stream, nullptr);
+    response.releaseStream(stream);
+    release(&response);
+    const std::uint32_t kind = response.value.kind;
+    const char* const statusText = response.statusText;
+    const HostHeaderEntry* const headers = response.headers;
+    const std::uint32_t headerCount = response.headerCount;
+    EXPECT_EQ(kind, 0u);
+    EXPECT_EQ(statusText, nullptr);
+    EXPECT_EQ(headers, nullptr);
+    EXPECT_EQ(headerCount, 0u);
+    release(&response);
+}
+
+// Allocation hooks under which every allocation of the library fails.
+void* FailAllocate(std::size_t, void*) {
+    return nullptr;
+}
+void* FailReallocate(void*, std::size_t, void*) {
+    return nullptr;
+}
+char* FailDuplicate(const char*, void*) {
+    return nullptr;
+}
+
+TEST_F(FunctionCallTest, ExhaustedMemoryStillGivesAReleasableFailure) {
+    const AllocationHooks counting = CurrentAllocationHooks();
+    FunctionRequest request;
+    request.path = "/respond";
+    request.arguments = {{"status", arena_.Signed(201)}};
+    SetAllocationHooks(&FailAllocate, nullptr, &FailReallocate, &FailDuplicate, nullptr, nullptr);
+    const FunctionResponse response = Call(request, "Respond");
+    SetAllocationHooks(counting.allocate, counting.free, counting.reallocate,
+                       counting.duplicateText, counting.blockSize, counting.context);
+    // Not even the failure message could be copied: the record still carries its release
+    // function and reports a failure, not a success.
+    EXPECT_TRUE(response.released);
+    EXPECT_EQ(response.value, "Unexpected failure");
+    EXPECT_EQ(response.status, 500);
+    EXPECT_FALSE(response.hasBody);
+    EXPECT_EQ(response.headers.size(), 0u);
 }
 
 } // namespace
