@@ -12,6 +12,7 @@
 #include "function_caller.h"
 #include "remoting/function_dispatch.h"
 #include "remoting/remoting_function.h"
+#include "support/refused_allocations.h"
 
 namespace Korvel::Client::CallTest {
 
@@ -581,26 +582,16 @@ TEST_F(FunctionCallTest, ReentrantCallsAndRepeatedReleases) {
     release(&response);
 }
 
-// Allocation hooks under which every allocation of the library fails.
-void* FailAllocate(std::size_t, void*) {
-    return nullptr;
-}
-void* FailReallocate(void*, std::size_t, void*) {
-    return nullptr;
-}
-char* FailDuplicate(const char*, void*) {
-    return nullptr;
-}
-
 TEST_F(FunctionCallTest, ExhaustedMemoryStillGivesAReleasableFailure) {
-    const AllocationHooks counting = CurrentAllocationHooks();
     FunctionRequest request;
     request.path = "/respond";
     request.arguments = {{"status", arena_.Signed(201)}};
-    SetAllocationHooks(&FailAllocate, nullptr, &FailReallocate, &FailDuplicate, nullptr, nullptr);
-    const FunctionResponse response = Call(request, "Respond");
-    SetAllocationHooks(counting.allocate, counting.free, counting.reallocate,
-                       counting.duplicateText, counting.blockSize, counting.context);
+    std::optional<FunctionResponse> answered;
+    {
+        const Testing::RefusedAllocations refused(0); // every allocation of the library fails
+        answered = Call(request, "Respond");
+    }
+    const FunctionResponse& response = *answered;
     // Not even the failure message could be copied: the record still carries its release
     // function and reports a failure, not a success.
     EXPECT_TRUE(response.released);
