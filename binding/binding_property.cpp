@@ -617,7 +617,42 @@ struct BindingPropertyAccess {
 // Construction, assignment, release
 
 BindingProperty::BindingProperty(const BindingProperty& other) {
-    CopyFrom(other);
+    try {
+        CopyFrom(other);
+    } catch (...) {
+        Destroy();
+        throw;
+    }
+}
+
+BindingProperty::BindingProperty(const char* text) {
+    try {
+        SetString(text);
+    } catch (...) {
+        Destroy();
+        throw;
+    }
+}
+
+BindingProperty::BindingProperty(std::string_view text) {
+    try {
+        SetString(text);
+    } catch (...) {
+        Destroy();
+        throw;
+    }
+}
+
+BindingProperty::BindingProperty(const std::string& text)
+    : BindingProperty(std::string_view(text)) {}
+
+BindingProperty::BindingProperty(const BindingEnumRecord& value) {
+    try {
+        SetEnum(value);
+    } catch (...) {
+        Destroy();
+        throw;
+    }
 }
 
 BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
@@ -625,10 +660,15 @@ BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
 }
 
 BindingProperty::~BindingProperty() {
+    Destroy();
+}
+
+void BindingProperty::Destroy() noexcept {
     if (ownsPool_ && pool_ != nullptr) {
         pool_->BeginTeardown();
         ReleaseContent();
         BindingValuePool::Destroy(pool_);
+        pool_ = nullptr;
     } else {
         ReleaseContent();
     }

@@ -159,10 +159,11 @@ public:
     explicit BindingProperty(std::int64_t value) noexcept { SetSigned(value); }
     explicit BindingProperty(std::uint64_t value) noexcept { SetUnsigned(value); }
     explicit BindingProperty(double value) noexcept { SetFloat(value); }
-    explicit BindingProperty(const char* text) { SetString(text); }
-    explicit BindingProperty(std::string_view text) { SetString(text); }
-    explicit BindingProperty(const std::string& text) { SetString(text); }
-    explicit BindingProperty(const BindingEnumRecord& value) { SetEnum(value); }
+    // A constructor that runs out of memory gives back the pool it made before it throws.
+    explicit BindingProperty(const char* text);
+    explicit BindingProperty(std::string_view text);
+    explicit BindingProperty(const std::string& text);
+    explicit BindingProperty(const BindingEnumRecord& value);
 
     // Setters. Each releases the old content first.
     void SetBool(bool value) noexcept;
@@ -305,6 +306,9 @@ private:
     friend struct BindingPropertyAccess;
 
     BindingValuePool& EnsurePool();
+    // What the destructor does: releases the content and destroys the pool a root owns. A
+    // constructor that fails runs it itself, since the destructor never sees that object.
+    void Destroy() noexcept;
     // Releases the content; the value becomes "empty". Scalars hold nothing to give back, so the
     // check stays inline and a setter on a fresh value (what every decoder writes) makes no call.
     void ReleaseContent() noexcept {

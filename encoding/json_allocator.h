@@ -2,8 +2,12 @@
 
 // RapidJSON allocator over the library's allocation entries, so that the reader's and writers'
 // buffers are counted by the memory accounting like every other allocation.
+//
+// A refused block throws std::bad_alloc: RapidJSON's stacks take the result of Realloc as their
+// new storage without looking at it, so a null would be written through (and the old block lost).
 
 #include <cstddef>
+#include <new>
 
 #include "diagnostics/allocation.h"
 
@@ -13,15 +17,28 @@ class JsonAllocator {
 public:
     static const bool kNeedFree = true;
 
-    void* Malloc(std::size_t size) { return size != 0 ? Allocate(size) : nullptr; }
+    void* Malloc(std::size_t size) {
+        if (size == 0) {
+            return nullptr;
+        }
+        return Checked(Allocate(size));
+    }
     void* Realloc(void* block, std::size_t /*oldSize*/, std::size_t newSize) {
         if (newSize == 0) {
             Free(block);
             return nullptr;
         }
-        return Reallocate(block, newSize);
+        return Checked(Reallocate(block, newSize));
     }
     static void Free(void* block) { Korvel::Free(block); }
+
+private:
+    static void* Checked(void* block) {
+        if (block == nullptr) {
+            throw std::bad_alloc();
+        }
+        return block;
+    }
 };
 
 } // namespace Korvel

@@ -2,6 +2,7 @@
 // destroyed, copied, compared and walked without exhausting the stack.
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "diagnostics/allocation.h"
 #include "platform/virtual_memory.h"
 #include "support/live_memory.h"
+#include "support/refused_allocations.h"
 
 namespace Korvel::Testing {
 enum class Mood : int { Calm = 1 };
@@ -79,6 +81,29 @@ TEST(BindingTreeMemory, BuildingAndDestroyingReturnsEverything) {
         EXPECT_EQ(root.Pool()->InternedCount(), 0u);
     }
     before.ExpectAllBack();
+}
+
+// A root whose constructor runs out of memory is never destroyed: the constructor itself gives
+// back the pool it made and everything the pool took.
+TEST(BindingTreeMemory, AConstructorThatRunsOutOfMemoryKeepsNothing) {
+    BindingProperty source;
+    BuildMixedTree(source, 1000);
+    BindingProperty& many = source.Member("many");
+    for (int i = 0; i < 100000; ++i) {
+        many.Append() = i; // an element array of more than a mebibyte
+    }
+    const std::string longText(std::size_t{2} << 20, 't');
+    const MemoryInUse before;
+    {
+        const Korvel::Testing::RefusedAllocations refused(std::size_t{1} << 20);
+        EXPECT_THROW(BindingProperty copy(source), std::bad_alloc);
+        EXPECT_THROW(BindingProperty text(longText), std::bad_alloc);
+        EXPECT_THROW(BindingProperty text(longText.c_str()), std::bad_alloc);
+        EXPECT_GE(refused.Refused(), 3u);
+    }
+    before.ExpectAllBack();
+    const BindingProperty copy(source);
+    EXPECT_TRUE(copy == source);
 }
 
 // Pages that empty while the tree lives go back at once; the root's destruction later gives back

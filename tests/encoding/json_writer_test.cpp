@@ -1,7 +1,9 @@
 #include "encoding/json_writer.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <new>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include "binding/conversion_test_types.h"
 #include "binding/convert_to_property.h"
 #include "encoding/json_reader.h"
+#include "support/live_memory.h"
+#include "support/refused_allocations.h"
 
 namespace {
 
@@ -132,6 +136,21 @@ TEST(JsonWriter, DeepTreesDoNotRecurse) {
     // Pretty text grows with the square of the depth; a thousand levels suffice.
     const std::string pretty = WriteJson(DeepTree(1000), nullptr, "\n");
     EXPECT_NE(pretty.find(std::string(4 * 1999, ' ') + "1"), std::string::npos);
+}
+
+TEST(JsonWriter, AWriterThatCannotGrowItsStackThrows) {
+    // The writer's stack of open levels grows by half; refused reallocations from 5000 bytes on
+    // stop it a few hundred levels down, while the text is still shorter than its first 4096
+    // bytes. The refused stack must not be written through.
+    const BindingProperty deep = DeepTree(1000);
+    const std::uint64_t before = Testing::LiveBytes();
+    {
+        Testing::RefusedAllocations refused(5000, Testing::RefusedAllocations::Entries::Reallocate);
+        EXPECT_THROW(WriteJson(deep), std::bad_alloc);
+        EXPECT_GT(refused.Refused(), 0u);
+    }
+    EXPECT_EQ(Testing::LiveBytes(), before);
+    EXPECT_EQ(WriteJson(deep).size(), 1000u * 8 + 1);
 }
 
 // Records the walk of BindingProperty::Accept.

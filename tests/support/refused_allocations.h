@@ -2,7 +2,9 @@
 
 // Allocation hooks for tests of what happens when memory runs out: while an object of this class
 // lives, the library's allocation entries refuse every block of `limit` bytes or more and pass
-// the rest to the hooks that were in effect before, which are put back when it goes.
+// the rest to the hooks that were in effect before, which are put back when it goes. With
+// Entries::Reallocate only reallocations are refused, so that a growing buffer fails while the
+// allocations around it succeed.
 
 #include <cstddef>
 #include <cstring>
@@ -14,8 +16,10 @@ namespace Korvel::Testing {
 
 class RefusedAllocations {
 public:
-    explicit RefusedAllocations(std::size_t limit)
-        : previous_(CurrentAllocationHooks()), limit_(limit) {
+    enum class Entries { All, Reallocate };
+
+    explicit RefusedAllocations(std::size_t limit, Entries entries = Entries::All)
+        : previous_(CurrentAllocationHooks()), limit_(limit), entries_(entries) {
         SetAllocationHooks(&AllocateBlock, &FreeBlock, &ReallocateBlock, &DuplicateBlock,
                            &SizeOfBlock, this);
     }
@@ -42,7 +46,7 @@ private:
     }
     static void* AllocateBlock(std::size_t size, void* context) {
         RefusedAllocations& self = Self(context);
-        if (self.Refuses(size)) {
+        if (self.entries_ == Entries::All && self.Refuses(size)) {
             return nullptr;
         }
         const AllocationHooks& hooks = self.previous_;
@@ -64,7 +68,8 @@ private:
     }
     static char* DuplicateBlock(const char* text, void* context) {
         RefusedAllocations& self = Self(context);
-        if (text != nullptr && self.Refuses(std::strlen(text) + 1)) {
+        if (text != nullptr && self.entries_ == Entries::All &&
+            self.Refuses(std::strlen(text) + 1)) {
             return nullptr;
         }
         const AllocationHooks& hooks = self.previous_;
@@ -79,6 +84,7 @@ private:
 
     AllocationHooks previous_;
     std::size_t limit_;
+    Entries entries_;
     std::size_t refused_ = 0;
 };
 
