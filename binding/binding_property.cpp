@@ -611,48 +611,43 @@ struct BindingPropertyAccess {
         }
         return false;
     }
+
+    static void Destroy(BindingProperty& value) noexcept { value.Destroy(); }
 };
 
 // ---------------------------------------------------------------------------------------------
 // Construction, assignment, release
 
-BindingProperty::BindingProperty(const BindingProperty& other) {
+// Runs `fill` on a value under construction. No destructor runs for a value whose constructor
+// throws, so when `fill` runs out of memory the value gives back what it holds (the pool a root
+// has made) before the exception leaves.
+template <typename Fill>
+static void Construct(BindingProperty& value, Fill&& fill) {
     try {
-        CopyFrom(other);
+        fill();
     } catch (...) {
-        Destroy();
+        BindingPropertyAccess::Destroy(value);
         throw;
     }
+}
+
+BindingProperty::BindingProperty(const BindingProperty& other) {
+    Construct(*this, [&] { CopyFrom(other); });
 }
 
 BindingProperty::BindingProperty(const char* text) {
-    try {
-        SetString(text);
-    } catch (...) {
-        Destroy();
-        throw;
-    }
+    Construct(*this, [&] { SetString(text); });
 }
 
 BindingProperty::BindingProperty(std::string_view text) {
-    try {
-        SetString(text);
-    } catch (...) {
-        Destroy();
-        throw;
-    }
+    Construct(*this, [&] { SetString(text); });
 }
 
 BindingProperty::BindingProperty(const std::string& text)
     : BindingProperty(std::string_view(text)) {}
 
 BindingProperty::BindingProperty(const BindingEnumRecord& value) {
-    try {
-        SetEnum(value);
-    } catch (...) {
-        Destroy();
-        throw;
-    }
+    Construct(*this, [&] { SetEnum(value); });
 }
 
 BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
