@@ -240,12 +240,6 @@ TEST_F(HostEvents, LcdsTypeBindingsByNameAndHash) {
     EXPECT_EQ(plugin->LcdsClassOfType(0x4321u), nullptr);
 }
 
-Json ServiceProxyReply(const char* uuid, const char* service, const char* method,
-                       const char* payload) {
-    return Json{{"uuid", uuid},       {"serviceName", service}, {"methodName", method},
-                {"payload", payload}, {"status", "200"},        {"error", ""}};
-}
-
 TEST_F(HostEvents, ServiceProxyRepliesReachTheRequestThatWaits) {
     std::vector<std::string> payloads;
     plugin->AwaitServiceProxyResponse(

@@ -137,19 +137,9 @@ TEST_F(ReentrantHost, ServiceProxyHandlersWaitAgainWhileTheirReplyIsHandedOver) 
         plugin->AwaitServiceProxyResponse("u-1", [&](const PluginServiceProxyResponse& again) {
             payloads.push_back("again " + again.payload);
         });
-        host.Deliver("OnServiceProxyUuidEvent", Json{{"uuid", "u-1"},
-                                                     {"serviceName", "s"},
-                                                     {"methodName", "m"},
-                                                     {"payload", "p2"},
-                                                     {"status", ""},
-                                                     {"error", ""}});
+        host.Deliver("OnServiceProxyUuidEvent", ServiceProxyReply("u-1", "s", "m", "p2"));
     });
-    host.Deliver("OnServiceProxyUuidEvent", Json{{"uuid", "u-1"},
-                                                 {"serviceName", "s"},
-                                                 {"methodName", "m"},
-                                                 {"payload", "p1"},
-                                                 {"status", ""},
-                                                 {"error", ""}});
+    host.Deliver("OnServiceProxyUuidEvent", ServiceProxyReply("u-1", "s", "m", "p1"));
     EXPECT_EQ(payloads, (std::vector<std::string>{"p1", "again p2"}));
     EXPECT_EQ(plugin->WaitingServiceProxyRequestCount(), 0u);
     EXPECT_EQ(plugin->PendingServiceProxyResponseCount(), 0u);

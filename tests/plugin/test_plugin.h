@@ -36,4 +36,11 @@ inline std::unique_ptr<TestPlugin> MakeTestPlugin(TestHost& host,
     return plugin;
 }
 
+// The payload of a service-proxy reply event ("OnServiceProxyUuidEvent" and its kin).
+inline Json ServiceProxyReply(const char* uuid, const char* service, const char* method,
+                              const char* payload) {
+    return Json{{"uuid", uuid},       {"serviceName", service}, {"methodName", method},
+                {"payload", payload}, {"status", "200"},        {"error", ""}};
+}
+
 } // namespace Korvel::Testing
