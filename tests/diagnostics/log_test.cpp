@@ -375,6 +375,23 @@ TEST_F(LoggerTest, DestroyedTargetDetachesItself) {
     LogMessage(LogLevel::Error, 0, "still fine");
 }
 
+TEST_F(LoggerTest, DestroyedTargetLeavesTheListAlsoWhenAddedWithoutAttaching) {
+    Quiet();
+    CaptureTarget survivor;
+    {
+        CaptureTarget target;
+        Logging::AddTarget(target.Functions());
+        AttachOpen(survivor, "#M");
+        Logging::AddTarget(target.Functions());
+        ASSERT_EQ(Logging::TargetCount(), 3u);
+    }
+    // The logger would otherwise go on offering records to the destroyed target.
+    ASSERT_EQ(Logging::TargetCount(), 1u);
+    EXPECT_EQ(Logging::FindTarget("CaptureTarget"), survivor.Functions());
+    LogMessage(LogLevel::Error, 0, "after");
+    EXPECT_THAT(survivor.Lines(), ElementsAre("after\n"));
+}
+
 TEST_F(LoggerTest, ReferenceCountingControlsTheLifetime) {
     CaptureTarget target;
     AttachOpen(target);
