@@ -237,6 +237,16 @@ std::size_t RenderInteger(FormatRenderContext& context, bool keepsShortModifiers
         return CopyPlain(context, digits, static_cast<std::size_t>(result.ptr - digits));
     }
     if constexpr (sizeof(Integer) == 8) {
+        if (context.directive[context.directiveLength - 1] == 'c') {
+            // "%llc" would ask printf for a wide character; "c" takes an int and prints the byte
+            // of its low eight bits, so the 64-bit modifier goes and the low half is passed.
+            const std::size_t letter = context.directiveLength - 1 - modifier;
+            context.directive[letter] = 'c';
+            context.directive[letter + 1] = '\0';
+            context.directiveLength = letter + 1;
+            return PrintValue(context,
+                              static_cast<int>(static_cast<uint32_t>(value & 0xFFFFFFFFu)));
+        }
         if constexpr (std::is_signed_v<Integer>) {
             return PrintValue(context, static_cast<long long>(value));
         } else {

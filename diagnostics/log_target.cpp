@@ -79,6 +79,9 @@ LogTarget::~LogTarget() {
     // The virtual Detach of a derived class is gone by now; the base one is
     // what runs here, which is all a detach needs.
     LogTarget::Detach();
+    // A table put into the list with AddTarget carries no attached flag; it
+    // must not stay there once the target is gone.
+    Logging::RemoveTarget(&functions_);
 }
 
 void LogTarget::Detach() {

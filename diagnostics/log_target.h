@@ -48,9 +48,10 @@ struct LogTargetConfig {
 class LogTarget {
 public:
     LogTarget();
-    // Detaches the target if it is attached. By then the derived part that Write uses is gone
-    // already, so a target that another thread may be logging to while it is destroyed detaches
-    // in its own destructor as well: the detach waits for a write in progress to finish.
+    // Detaches the target if it is attached, and takes its table out of the logger's list also
+    // where AddTarget put it there without attaching it. By then the derived part that Write uses
+    // is gone already, so a target that another thread may be logging to while it is destroyed
+    // detaches in its own destructor as well: the detach waits for a write in progress to finish.
     virtual ~LogTarget();
     LogTarget(const LogTarget&) = delete;
     LogTarget& operator=(const LogTarget&) = delete;

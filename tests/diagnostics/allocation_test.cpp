@@ -119,6 +119,25 @@ TEST(MemoryAccounting, DuplicateText) {
     EXPECT_EQ(BlockSize(nullptr), 0u);
 }
 
+TEST(MemoryAccounting, ZeroSizedRequestsAreCountedLikeOthers) {
+    const MemoryStatistics before = Read();
+    void* empty = Allocate(0);
+    void* grown = Reallocate(nullptr, 0);
+    const MemoryStatistics during = Read();
+    EXPECT_EQ(during.blocksAllocated - before.blocksAllocated, 2u);
+    EXPECT_EQ(during.bytesAllocated - before.bytesAllocated, BlockSize(empty) + BlockSize(grown));
+    EXPECT_EQ(during.blocksFreed - before.blocksFreed, 1u); // the null block given to Reallocate
+    EXPECT_EQ(during.bytesFreed, before.bytesFreed);
+    Free(empty);
+    Free(grown);
+    const MemoryStatistics after = Read();
+    EXPECT_EQ(InUse(after), InUse(before));
+    // Blocks: two allocated, three freed (the null block counts as one), a null result none.
+    const uint64_t nulls = (empty == nullptr ? 1u : 0u) + (grown == nullptr ? 1u : 0u);
+    EXPECT_EQ(after.blocksAllocated - before.blocksAllocated, 2u);
+    EXPECT_EQ(after.blocksFreed - before.blocksFreed, 3u - nulls);
+}
+
 #if !defined(KORVEL_ASAN)
 // The sanitizer's allocator reports impossible sizes instead of failing them.
 TEST(MemoryAccounting, FailedAllocationsKeepTheirBlocks) {

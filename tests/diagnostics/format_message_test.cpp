@@ -129,6 +129,16 @@ TEST(FormatMessage, LengthModifiersFollowTheArgumentType) {
     EXPECT_EQ(FormatMessage("%1$hx", 0x12345), "2345");
 }
 
+TEST(FormatMessage, CharacterConversionOfA64BitIntegerPrintsOneByte) {
+    // As for a 32-bit integer, "c" prints the byte of the value's low eight bits, never a wide
+    // character.
+    EXPECT_EQ(FormatMessage("[%c]", 200), "[\xC8]");
+    EXPECT_EQ(FormatMessage("[%c]", int64_t{200}), "[\xC8]");
+    EXPECT_EQ(FormatMessage("[%1$c]", uint64_t{233}), "[\xE9]");
+    EXPECT_EQ(FormatMessage("[%3c]", uint64_t{0x100000041ULL}), "[  A]");
+    EXPECT_EQ(FormatMessage("[%-2lc|%c]", int64_t{-1}, int64_t{66}), "[\xFF |B]");
+}
+
 TEST(FormatMessage, PercentNIsNeverPerformed) {
     int32_t value = 5;
     // "n" is in no type's set, so it becomes the default conversion and

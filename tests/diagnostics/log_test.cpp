@@ -375,6 +375,23 @@ TEST_F(LoggerTest, DestroyedTargetDetachesItself) {
     LogMessage(LogLevel::Error, 0, "still fine");
 }
 
+TEST_F(LoggerTest, DestroyedTargetLeavesTheListAlsoWhenAddedWithoutAttaching) {
+    Quiet();
+    CaptureTarget survivor;
+    {
+        CaptureTarget target;
+        Logging::AddTarget(target.Functions());
+        AttachOpen(survivor, "#M");
+        Logging::AddTarget(target.Functions());
+        ASSERT_EQ(Logging::TargetCount(), 3u);
+    }
+    // The logger would otherwise go on offering records to the destroyed target.
+    ASSERT_EQ(Logging::TargetCount(), 1u);
+    EXPECT_EQ(Logging::FindTarget("CaptureTarget"), survivor.Functions());
+    LogMessage(LogLevel::Error, 0, "after");
+    EXPECT_THAT(survivor.Lines(), ElementsAre("after\n"));
+}
+
 TEST_F(LoggerTest, ReferenceCountingControlsTheLifetime) {
     CaptureTarget target;
     AttachOpen(target);
@@ -543,6 +560,52 @@ TEST_F(LoggerTest, TargetsChangedDuringAWriteKeepTheOthersInTheWalk) {
     EXPECT_THAT(after.Lines(), ElementsAre("one\n", "two\n", "three\n"));
     EXPECT_FALSE(last.IsAttached());
     self.Detach();
+}
+
+TEST_F(LoggerTest, StdErrLinesFromManyThreadsStayWholeAndLongOnesAreCut) {
+    auto* debugger = Logging::GetDebuggerTarget();
+    debugger->detach(debugger);
+    constexpr int kThreads = 4;
+    constexpr int kMessages = 50;
+    ::testing::internal::CaptureStderr();
+    std::vector<std::future<std::string>> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.push_back(std::async(std::launch::async, [t] {
+            const std::string payload(1500 + 100 * static_cast<std::size_t>(t), 'a' + t);
+            for (int i = 0; i < kMessages; ++i) {
+                LogMessage(LogLevel::Warn, kLogCategoryDbg, "t%d|%s|", t, payload.c_str());
+            }
+            return FormatMessage(KORVEL_TEST_PROGRAM "(%1$08X):   WARN| ",
+                                 Platform::CurrentThreadId()) +
+                   FormatMessage("t%1|%2|\n", t, payload);
+        }));
+    }
+    std::vector<std::string> expected;
+    for (auto& writer : writers) {
+        expected.push_back(writer.get());
+    }
+    // 10000 characters of message: the logger keeps 4095 of them, the line 4094 characters
+    // of prefix and message, then its end.
+    LogMessage(LogLevel::Error, kLogCategoryDbg, "%s", std::string(10000, 'z').c_str());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+
+    std::vector<int> counts(kThreads, 0);
+    std::size_t at = 0;
+    for (int line = 0; line < kThreads * kMessages; ++line) {
+        bool matched = false;
+        for (int t = 0; t < kThreads && !matched; ++t) {
+            if (err.compare(at, expected[t].size(), expected[t]) == 0) {
+                ++counts[t];
+                at += expected[t].size();
+                matched = true;
+            }
+        }
+        ASSERT_TRUE(matched) << "broken line at offset " << at;
+    }
+    EXPECT_THAT(counts, ElementsAre(kMessages, kMessages, kMessages, kMessages));
+    const std::string prefix =
+        FormatMessage(KORVEL_TEST_PROGRAM "(%1$08X):  ERROR| ", Platform::CurrentThreadId());
+    EXPECT_EQ(err.substr(at), prefix + std::string(4094 - prefix.size(), 'z') + "\n");
 }
 
 TEST_F(LoggerTest, ConcurrentLoggingAndReconfiguration) {
