@@ -192,8 +192,11 @@ static int FormatElapsed(char* text, std::size_t size) {
     } else if (first == 0) {
         first = now;
     }
+    // A thread that read the counter just before another set the start sees a start later than
+    // its own reading: that line was written at the start.
+    const uint64_t elapsed = now > first ? now - first : 0;
     const float seconds =
-        static_cast<float>(now - first) / static_cast<float>(Platform::HighResolutionFrequency());
+        static_cast<float>(elapsed) / static_cast<float>(Platform::HighResolutionFrequency());
     const int whole = static_cast<int>(seconds);
     const int thousandths = static_cast<int>((seconds - static_cast<float>(whole)) * 1000.0f);
     return std::snprintf(text, size, "%06d.%03d", whole, thousandths);
