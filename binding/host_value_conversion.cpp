@@ -5,7 +5,6 @@
 #include <limits>
 #include <new>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "binding/binding_registry.h"
@@ -46,6 +45,55 @@ const char* HostKindName(uint32_t kind) {
     return "";
 }
 
+// The addresses a conversion has met: an open-addressing table, so that noting one costs no
+// allocation of its own (host values hold many small arrays).
+class AddressSet {
+public:
+    // True when the address was not in the set before.
+    bool Insert(const void* address) {
+        if ((count_ + 1) * 2 > slots_.size()) {
+            Grow();
+        }
+        if (Place(slots_, address)) {
+            ++count_;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static bool Place(std::vector<const void*>& slots, const void* address) noexcept {
+        const std::size_t mask = slots.size() - 1;
+        // Multiplying spreads every bit of the address into the high half of the product, which
+        // is folded into the low bits that pick the slot.
+        const std::uint64_t product =
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(address)) *
+            0x9E3779B97F4A7C15ull;
+        std::size_t i = static_cast<std::size_t>(product ^ (product >> 32)) & mask;
+        while (slots[i] != nullptr) {
+            if (slots[i] == address) {
+                return false;
+            }
+            i = (i + 1) & mask;
+        }
+        slots[i] = address;
+        return true;
+    }
+
+    void Grow() {
+        std::vector<const void*> larger(slots_.empty() ? 64 : slots_.size() * 2, nullptr);
+        for (const void* address : slots_) {
+            if (address != nullptr) {
+                Place(larger, address);
+            }
+        }
+        slots_.swap(larger);
+    }
+
+    std::vector<const void*> slots_;
+    std::size_t count_ = 0;
+};
+
 // A collection or structure of the source whose entries are being converted.
 struct FromFrame {
     const HostValue* source;
@@ -72,6 +120,7 @@ public:
                 continue;
             }
             const uint32_t index = frame.next++;
+            ++nodes_;
             const bool shared = frame.shared;
             if (shared && ++sharedNodes_ > DecodeLimits::kMaxSharedCopiedNodes) {
                 return Fail(FormatMessage("Couldn't assign value to '%1' because the input's "
@@ -137,7 +186,7 @@ private:
                 return MissingData(kind, length);
             }
             // A block copied before is copied again only within the budget.
-            const bool copiedBefore = length != 0 && !blocks_.insert(data).second;
+            const bool copiedBefore = length != 0 && !blocks_.Insert(data);
             if ((shared || copiedBefore) && !CountSharedBytes(length)) {
                 return false;
             }
@@ -208,10 +257,14 @@ private:
     }
 
     // Notes an array as entered; true when its entries are copies (the array was entered before,
-    // or the frame lies inside such an array).
+    // or the frame lies inside such an array). Arrays are noted only once the value has shown
+    // itself large: the values a host usually passes pay nothing for the check, and the copies
+    // made before it starts are bounded by kTrackArraysAfter.
     bool Entered(const void* array, bool shared) {
-        const bool first = arrays_.insert(array).second;
-        return shared || !first;
+        if (shared || nodes_ < kTrackArraysAfter) {
+            return shared;
+        }
+        return !arrays_.Insert(array);
     }
 
     bool CountSharedBytes(std::size_t bytes) {
@@ -252,9 +305,12 @@ private:
     // Arrays entered and byte blocks copied so far, and what copies of them have cost: entries
     // that point at one array or block are each converted in full, so a small host value could
     // otherwise describe an enormous tree.
-    std::unordered_set<const void*> arrays_;
-    std::unordered_set<const void*> blocks_;
+    AddressSet arrays_;
+    AddressSet blocks_;
     std::uint64_t sharedNodes_ = 0;
+    // Entries converted so far, and how many pass before arrays are noted.
+    std::uint64_t nodes_ = 0;
+    static constexpr std::uint64_t kTrackArraysAfter = std::uint64_t{1} << 20;
     std::uint64_t sharedBytes_ = 0;
 };
 

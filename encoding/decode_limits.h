@@ -60,7 +60,9 @@ inline constexpr std::uint64_t kAliasPathStepBytes = 16;
 // Most values (FromHostValue) converted from host arrays that the conversion has already entered
 // once, summed over one host value. A host value is a graph of pointers: entries that point at one
 // array are each converted in full, so a few dozen arrays that each hold the next one twice
-// describe billions of values. Arrays met for the first time cost only what the host holds.
+// describe billions of values. Arrays met for the first time cost only what the host holds. The
+// conversion starts noting arrays once a host value has passed about a million values, so the
+// values a host usually passes pay nothing for the check.
 inline constexpr std::uint64_t kMaxSharedCopiedNodes = kMaxAliasCopiedNodes;
 
 // Most bytes (FromHostValue) copied from host byte blocks that the conversion has already copied

@@ -237,9 +237,9 @@ TEST(FromHostValue, SharedPartsExpandOnlySoFar) {
     EXPECT_EQ(twice.Member("a"), twice.Member("b"));
     EXPECT_EQ(twice.Member("b").Element(0).GetString(), "x");
 
-    // Each level holds the level below twice: 20 levels describe 2^20 numbers.
+    // Each level holds the level below twice: 22 levels describe 2^22 numbers.
     HostValue doubled = arena.Signed(1);
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 22; ++i) {
         doubled = arena.Collection({doubled, doubled});
     }
     EXPECT_EQ(FailureOf(doubled),
