@@ -45,6 +45,55 @@ const char* HostKindName(uint32_t kind) {
     return "";
 }
 
+// The addresses a conversion has met: an open-addressing table, so that noting one costs no
+// allocation of its own (host values hold many small arrays).
+class AddressSet {
+public:
+    // True when the address was not in the set before.
+    bool Insert(const void* address) {
+        if ((count_ + 1) * 2 > slots_.size()) {
+            Grow();
+        }
+        if (Place(slots_, address)) {
+            ++count_;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static bool Place(std::vector<const void*>& slots, const void* address) noexcept {
+        const std::size_t mask = slots.size() - 1;
+        // Multiplying spreads every bit of the address into the high half of the product, which
+        // is folded into the low bits that pick the slot.
+        const std::uint64_t product =
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(address)) *
+            0x9E3779B97F4A7C15ull;
+        std::size_t i = static_cast<std::size_t>(product ^ (product >> 32)) & mask;
+        while (slots[i] != nullptr) {
+            if (slots[i] == address) {
+                return false;
+            }
+            i = (i + 1) & mask;
+        }
+        slots[i] = address;
+        return true;
+    }
+
+    void Grow() {
+        std::vector<const void*> larger(slots_.empty() ? 64 : slots_.size() * 2, nullptr);
+        for (const void* address : slots_) {
+            if (address != nullptr) {
+                Place(larger, address);
+            }
+        }
+        slots_.swap(larger);
+    }
+
+    std::vector<const void*> slots_;
+    std::size_t count_ = 0;
+};
+
 // A collection or structure of the source whose entries are being converted.
 struct FromFrame {
     const HostValue* source;
@@ -52,6 +101,8 @@ struct FromFrame {
     uint32_t next;
     uint32_t count;
     bool isStructure;
+    // The array was entered before (or lies inside one that was): its entries are copies.
+    bool shared;
 };
 
 class FromHostConverter {
@@ -59,7 +110,7 @@ public:
     FromHostConverter(HostValueResult& error, std::string_view name) : error_(error), name_(name) {}
 
     bool Run(BindingProperty& target, const HostValue& source) {
-        if (!Start(target, source)) {
+        if (!Start(target, source, false)) {
             return false;
         }
         while (!stack_.empty()) {
@@ -69,11 +120,18 @@ public:
                 continue;
             }
             const uint32_t index = frame.next++;
+            ++nodes_;
+            const bool shared = frame.shared;
+            if (shared && ++sharedNodes_ > DecodeLimits::kMaxSharedCopiedNodes) {
+                return Fail(FormatMessage("Couldn't assign value to '%1' because the input's "
+                                          "shared parts expand to more than %2 values.",
+                                          name_, DecodeLimits::kMaxSharedCopiedNodes));
+            }
             if (!frame.isStructure) {
                 // Room for every element was reserved when the collection started, so the
                 // references of the frames below stay where they are.
                 const HostValue& element = frame.source->payload.collection.items[index];
-                if (!Start(frame.target->Element(index), element)) {
+                if (!Start(frame.target->Element(index), element, shared)) {
                     return false;
                 }
                 continue;
@@ -84,9 +142,12 @@ public:
                                           "input structure has no name.",
                                           name_));
             }
+            if (shared && !CountSharedBytes(std::strlen(member.name))) {
+                return false;
+            }
             // Write access: a name that repeats addresses the member converted before, and the
             // later entry replaces it.
-            if (!Start(frame.target->Member(std::string_view(member.name)), member.value)) {
+            if (!Start(frame.target->Member(std::string_view(member.name)), member.value, shared)) {
                 return false;
             }
         }
@@ -95,7 +156,8 @@ public:
 
 private:
     // Converts a scalar at once; makes a container the target's kind and queues its entries.
-    bool Start(BindingProperty& target, const HostValue& source) {
+    // `shared` tells that the source lies inside an array that was entered before.
+    bool Start(BindingProperty& target, const HostValue& source, bool shared) {
         target.Clear();
         const uint32_t kind = source.kind;
         switch (static_cast<HostValueKind>(kind)) {
@@ -115,7 +177,7 @@ private:
             return true;
         case HostValueKind::BorrowedText:
         case HostValueKind::OwnedText:
-            return Text(target, source);
+            return Text(target, source) && (!shared || CountSharedBytes(target.Size()));
         case HostValueKind::BorrowedBytes:
         case HostValueKind::OwnedBytes: {
             const uint8_t* data = source.payload.bytes.data;
@@ -123,13 +185,18 @@ private:
             if (data == nullptr && length != 0) {
                 return MissingData(kind, length);
             }
+            // A block copied before is copied again only within the budget.
+            const bool copiedBefore = length != 0 && !blocks_.Insert(data);
+            if ((shared || copiedBefore) && !CountSharedBytes(length)) {
+                return false;
+            }
             target.SetBlob(std::span<const uint8_t>(data, data != nullptr ? length : 0));
             return true;
         }
         case HostValueKind::Collection:
-            return StartCollection(target, source);
+            return StartCollection(target, source, shared);
         case HostValueKind::Structure:
-            return StartStructure(target, source);
+            return StartStructure(target, source, shared);
         }
         return Fail(FormatMessage("Couldn't assign value to '%1' of type object because the input "
                                   "is of an incompatible type '%2'.",
@@ -152,7 +219,7 @@ private:
         return true;
     }
 
-    bool StartCollection(BindingProperty& target, const HostValue& source) {
+    bool StartCollection(BindingProperty& target, const HostValue& source, bool shared) {
         const HostValue* items = source.payload.collection.items;
         const uint32_t count = source.payload.collection.count;
         if (items == nullptr && count != 0) {
@@ -168,12 +235,12 @@ private:
                                       name_, count));
         }
         if (count != 0) {
-            stack_.push_back(FromFrame{&source, &target, 0, count, false});
+            stack_.push_back(FromFrame{&source, &target, 0, count, false, Entered(items, shared)});
         }
         return true;
     }
 
-    bool StartStructure(BindingProperty& target, const HostValue& source) {
+    bool StartStructure(BindingProperty& target, const HostValue& source, bool shared) {
         const HostValueMember* members = source.payload.structure.members;
         const uint32_t count = source.payload.structure.count;
         if (members == nullptr && count != 0) {
@@ -184,9 +251,30 @@ private:
         }
         target.MakeStructure();
         if (count != 0) {
-            stack_.push_back(FromFrame{&source, &target, 0, count, true});
+            stack_.push_back(FromFrame{&source, &target, 0, count, true, Entered(members, shared)});
         }
         return true;
+    }
+
+    // Notes an array as entered; true when its entries are copies (the array was entered before,
+    // or the frame lies inside such an array). Arrays are noted only once the value has shown
+    // itself large: the values a host usually passes pay nothing for the check, and the copies
+    // made before it starts are bounded by kTrackArraysAfter.
+    bool Entered(const void* array, bool shared) {
+        if (shared || nodes_ < kTrackArraysAfter) {
+            return shared;
+        }
+        return !arrays_.Insert(array);
+    }
+
+    bool CountSharedBytes(std::size_t bytes) {
+        sharedBytes_ += bytes;
+        if (sharedBytes_ <= DecodeLimits::kMaxSharedCopiedBytes) {
+            return true;
+        }
+        return Fail(FormatMessage("Couldn't assign value to '%1' because the input's shared "
+                                  "parts expand to more than %2 bytes.",
+                                  name_, DecodeLimits::kMaxSharedCopiedBytes));
     }
 
     bool CheckDepth() {
@@ -214,6 +302,16 @@ private:
     HostValueResult& error_;
     std::string_view name_;
     std::vector<FromFrame> stack_;
+    // Arrays entered and byte blocks copied so far, and what copies of them have cost: entries
+    // that point at one array or block are each converted in full, so a small host value could
+    // otherwise describe an enormous tree.
+    AddressSet arrays_;
+    AddressSet blocks_;
+    std::uint64_t sharedNodes_ = 0;
+    // Entries converted so far, and how many pass before arrays are noted.
+    std::uint64_t nodes_ = 0;
+    static constexpr std::uint64_t kTrackArraysAfter = std::uint64_t{1} << 20;
+    std::uint64_t sharedBytes_ = 0;
 };
 
 // --- Binding values to host values ---------------------------------------------------------

@@ -23,7 +23,11 @@
 // text with a non-zero count, a member without a name and nesting deeper than
 // DecodeLimits::kMaxNestingDepth (which also ends a host value whose arrays refer back to
 // themselves) each end the conversion with a message instead of reading memory the record does not
-// describe. Texts are read up to their terminator; their stated length is not used.
+// describe. Entries that point at an array or byte block met before are converted again in full,
+// up to DecodeLimits::kMaxSharedCopiedNodes values and kMaxSharedCopiedBytes bytes of such copies
+// per host value; beyond that the conversion ends with a message instead of expanding a small
+// input into an enormous tree. Texts are read up to their terminator; their stated length is not
+// used.
 
 #include <cstddef>
 #include <string_view>

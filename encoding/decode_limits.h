@@ -11,6 +11,9 @@
 //   kMaxAliasCopiedNodes    nodes that YAML aliases may copy into one document
 //   kMaxAliasCopiedBytes    bytes of text (strings and member names) that YAML aliases may copy
 //   kMaxAliasPathBytes      bytes of anchor paths that YAML aliases may follow to their anchors
+//   kMaxSharedCopiedNodes   values that the shared arrays of one host value may expand to
+//   kMaxSharedCopiedBytes   bytes that the shared byte blocks and texts of one host value may
+//                           expand to
 //   kMaxCollectionElements  elements of one collection (the value model's own limit)
 //   kMaxElementGap          empty elements one indexed write may add to reach its index
 //   kMaxDottedKeyIndex      the largest collection index a dotted argument key may address
@@ -53,6 +56,19 @@ inline constexpr std::uint64_t kMaxAliasCopiedBytes = std::uint64_t{1} << 24;
 // within the node limit passes as long as its aliases' paths average under 670 bytes.
 inline constexpr std::uint64_t kMaxAliasPathBytes = std::uint64_t{1} << 26;
 inline constexpr std::uint64_t kAliasPathStepBytes = 16;
+
+// Most values (FromHostValue) converted from host arrays that the conversion has already entered
+// once, summed over one host value. A host value is a graph of pointers: entries that point at one
+// array are each converted in full, so a few dozen arrays that each hold the next one twice
+// describe billions of values. Arrays met for the first time cost only what the host holds. The
+// conversion starts noting arrays once a host value has passed about a million values, so the
+// values a host usually passes pay nothing for the check.
+inline constexpr std::uint64_t kMaxSharedCopiedNodes = kMaxAliasCopiedNodes;
+
+// Most bytes (FromHostValue) copied from host byte blocks that the conversion has already copied
+// once, and from texts inside arrays it has already entered, summed over one host value. Thousands
+// of entries that point at one large byte block would otherwise each get a copy of it.
+inline constexpr std::uint64_t kMaxSharedCopiedBytes = kMaxAliasCopiedBytes;
 
 // Largest element count of one collection; an element beyond it is an error. It is the value
 // model's own collection limit (BindingProperty::kMaxElements is this constant).

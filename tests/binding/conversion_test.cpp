@@ -9,6 +9,7 @@
 
 #include "binding/conversion_test_types.h"
 #include "binding/convert_to_property.h"
+#include "binding/host_value_conversion.h"
 
 namespace {
 
@@ -133,6 +134,11 @@ TEST_F(Conversion, SixtyFourBitKindsBeyondTheirLimits) {
     EXPECT_EQ(Assign(i64, BindingProperty(9223372036854775808.0)),
               OutOfRange("9.22337e+18", "int64"));
     EXPECT_EQ(Assign(i64, BindingProperty(-1e19)), OutOfRange("-1e+19", "int64"));
+    // Hexadecimal texts reach both ends exactly; one beyond overflows the parse.
+    EXPECT_EQ(Assign(i64, BindingProperty("-0x8000000000000000")), "");
+    EXPECT_EQ(i64, INT64_MIN);
+    EXPECT_EQ(Assign(i64, BindingProperty("0x8000000000000000")),
+              OutOfRange("0x8000000000000000", "int64"));
 
     std::uint64_t u64 = 1;
     EXPECT_EQ(Assign(u64, BindingProperty("18446744073709551616")),
@@ -145,6 +151,11 @@ TEST_F(Conversion, SixtyFourBitKindsBeyondTheirLimits) {
     EXPECT_EQ(Assign(u64, BindingProperty(" -5")), OutOfRange(" -5", "uint64"));
     EXPECT_EQ(Assign(u64, BindingProperty(9007199254740992.0)), "");
     EXPECT_EQ(u64, 9007199254740992u);
+    EXPECT_EQ(Assign(u64, BindingProperty("0xFFFFFFFFFFFFFFFF")), "");
+    EXPECT_EQ(u64, UINT64_MAX);
+    // strtoull reads "-18446744073709551615" as 1; the sign alone refuses it.
+    EXPECT_EQ(Assign(u64, BindingProperty("-18446744073709551615")),
+              OutOfRange("-18446744073709551615", "uint64"));
 
     std::int32_t i32 = 1;
     EXPECT_EQ(Assign(i32, BindingProperty(std::nan(""))), OutOfRange("nan", "int32"));
@@ -636,6 +647,28 @@ TEST_F(Conversion, WholeRecordsBothWays) {
     FromProperty(status, back, value, "<value>", registry);
     ASSERT_TRUE(status.IsSuccess()) << status.GetError();
     EXPECT_TRUE(back == sample);
+}
+
+// A record published to the host and read back from it: enumerations travel by name, blobs as
+// bytes, and every field comes back as it was.
+TEST_F(Conversion, RecordsSurviveTheTripThroughHostValues) {
+    const Every sample = SampleEvery();
+    BindingProperty value;
+    ASSERT_TRUE(ConvertToProperty(sample, value, registry));
+    HostValue host = MakeEmptyHostValue();
+    ToHostValue(host, value, &registry);
+    HostValueResult error;
+    BindingProperty back;
+    ASSERT_TRUE(FromHostValue(error, back, host, "<result>")) << error.Message();
+    ReleaseHostValue(host);
+    EXPECT_EQ(back.Member("severity").GetString(), "error");
+    EXPECT_EQ(back.Member("severities").Element(0).GetString(), "warn");
+
+    Every native;
+    BindingResult status;
+    FromProperty(status, native, back, "<value>", registry);
+    ASSERT_TRUE(status.IsSuccess()) << status.GetError();
+    EXPECT_TRUE(native == sample);
 }
 
 TEST_F(Conversion, SelfContainingRecordsStopAtTheNestingLimit) {

@@ -227,6 +227,38 @@ TEST(FromHostValue, NestingIsLimitedAndCyclesEnd) {
     EXPECT_NE(FailureOf(cycle[0]).find("nested deeper"), std::string::npos);
 }
 
+// Arrays and byte blocks that several entries point at are converted once per entry. A few shared
+// parts convert as usual; sharing that would expand a small input into an enormous tree ends with
+// a message instead of exhausting time and memory.
+TEST(FromHostValue, SharedPartsExpandOnlySoFar) {
+    HostValueArena arena;
+    const HostValue pair = arena.Collection({arena.Text("x"), arena.Signed(2)});
+    const BindingProperty twice = FromHost(arena.Structure({{"a", pair}, {"b", pair}}));
+    EXPECT_EQ(twice.Member("a"), twice.Member("b"));
+    EXPECT_EQ(twice.Member("b").Element(0).GetString(), "x");
+
+    // Each level holds the level below twice: 22 levels describe 2^22 numbers.
+    HostValue doubled = arena.Signed(1);
+    for (int i = 0; i < 22; ++i) {
+        doubled = arena.Collection({doubled, doubled});
+    }
+    EXPECT_EQ(FailureOf(doubled),
+              "Couldn't assign value to '<result>' because the input's shared parts expand to "
+              "more than " +
+                  std::to_string(DecodeLimits::kMaxSharedCopiedNodes) + " values.");
+
+    // One large byte block named by many entries of one collection.
+    const std::vector<uint8_t> block(std::size_t{1} << 20, 0xAB);
+    HostValue bytes = arena.Raw(static_cast<uint32_t>(HostValueKind::BorrowedBytes));
+    bytes.payload.bytes.data = block.data();
+    bytes.payload.bytes.length = static_cast<uint32_t>(block.size());
+    EXPECT_EQ(FromHost(arena.Collection({bytes, bytes})).Element(1).Size(), block.size());
+    EXPECT_EQ(FailureOf(arena.Collection(std::vector<HostValue>(4096, bytes))),
+              "Couldn't assign value to '<result>' because the input's shared parts expand to "
+              "more than " +
+                  std::to_string(DecodeLimits::kMaxSharedCopiedBytes) + " bytes.");
+}
+
 TEST(ToHostValue, KindsAndOwnership) {
     BindingProperty value;
     value.Member("b").SetBool(true);
