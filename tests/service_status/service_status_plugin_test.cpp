@@ -620,6 +620,49 @@ TEST_F(ServiceStatusPlugin, UnreadableSettingsAreReportedWithTheirMarkers) {
     EXPECT_TRUE(host.Events().empty());
 }
 
+TEST_F(ServiceStatusPlugin, SettingsAndLoginDataMayArriveAsStreams) {
+    // The host streams the region data in pieces, with a pause before the last, and the login
+    // data and globals in one piece each.
+    const std::string regionData = kRegionDataValue.dump();
+    const size_t half = regionData.size() / 2;
+    host.SetStreamedResource(
+        kRegionData,
+        {{regionData.substr(0, half), true}, {"", true}, {regionData.substr(half), false}});
+    host.SetStreamedResource(kGlobals, {{R"({"region":"EUW","locale":"en_US"})", false}});
+    host.SetStreamedResource(
+        kLoginData,
+        {{Broadcasts(Json::array({{{"content", "Welcome"}, {"severity", "warn"}}})).dump(),
+          false}});
+    Start();
+    EXPECT_EQ(host.UnreleasedResponseCount(), 0u);
+    EXPECT_EQ(Lines(3), (std::vector<std::string>{
+                            "vel-service-status: a notification with 1 messages exist."}));
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kTickerPath, Json::array({Ticker("warn", "", "", "", "Welcome")})),
+                  ResourceEvent(kTickerPath, EnglishTicker())}));
+
+    // A stream that breaks off is a failed read. (The first plug-in goes first: the log lines
+    // reach the host of the plug-in that set up the log target.)
+    host.Shutdown();
+    TestHost broken;
+    broken.SetStreamedResource(kRegionData, {{regionData.substr(0, half), true}}, 0, size_t{1});
+    broken.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+    broken.SetStreamedResource(kLoginData, {{"{\"broadcastNotification\":", false}});
+    broken.Load();
+    ASSERT_TRUE(broken.Initialize());
+    broken.RunDueTimers();
+    std::vector<std::string> lines;
+    for (const LogLine& line : broken.LogLines()) {
+        lines.push_back(line.text);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Assertion failed!\n\nExpression: ALE-10000024",
+                         "vel-service-status: Unable to get service statuses. The "
+                         "service_status/api_url is missing for region 'EUW' in the data_store."}));
+    EXPECT_TRUE(broken.Events().empty());
+}
+
 TEST_F(ServiceStatusPlugin, LcdsBroadcastReplacesTheTickerUntilTheNextPass) {
     Start();
     host.ClearRecords();
