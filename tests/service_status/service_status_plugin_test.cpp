@@ -568,6 +568,39 @@ TEST_F(ServiceStatusPlugin, RegionChangeWhileAPassFetchesLeavesOnlyTheNewRegions
     EXPECT_EQ(host.ExternalRequests()[0].url, kNaApiUrl);
 }
 
+TEST_F(ServiceStatusPlugin, RegionChangeWhileTheTickerIsPublishedLeavesTheNewValuesLast) {
+    Start();
+    host.ClearRecords();
+    // The host hands the periodic pass's ticker event to its listeners at once, and a change to
+    // NA arrives meanwhile; the change runs a pass of its own.
+    host.WhilePublishing([&](const std::string& eventName) {
+        if (eventName == kTickerEvent) {
+            host.WhilePublishing({});
+            host.Deliver("OnRegionLocaleChanged", Json{{"region", "NA"}, {"locale", "en_US"}});
+        }
+    });
+    host.AdvanceTime(120s);
+    ASSERT_EQ(host.ExternalRequests().size(), 2u);
+
+    // Under both event names, the last value published for each resource is NA's: nothing of
+    // the EUW pass is published after the NA values.
+    const auto last = [&](const std::string& eventName, const char* uri) {
+        Json found;
+        for (const FiredEvent& event : host.Events()) {
+            if (event.name == eventName && event.payload["uri"] == uri) {
+                found = event.payload;
+            }
+        }
+        return found;
+    };
+    const Json naTicker = ResourceEvent(kTickerPath, Json::array());
+    const Json naStatus = ResourceEvent(kStatusPath, Status("online", "https://status.example/na"));
+    EXPECT_EQ(last(kTickerEvent, kTickerPath), naTicker);
+    EXPECT_EQ(last("OnJsonApiEvent", kTickerPath), naTicker);
+    EXPECT_EQ(last(kStatusEvent, kStatusPath), naStatus);
+    EXPECT_EQ(last("OnJsonApiEvent", kStatusPath), naStatus);
+}
+
 TEST_F(ServiceStatusPlugin, ChangeToARegionWithoutAddressWhileAPassFetchesLetsThePassFinish) {
     Start();
     host.ClearRecords();
