@@ -288,6 +288,8 @@ private:
     std::map<std::string, Client::AppModule::PluginServiceProxyResponse> pendingServiceProxy_;
     mutable Platform::RecursiveLock serviceProxyLock_;
     std::map<std::string, TimerRecord> timers_;
+    // Publications of each of the plug-in's own resource paths so far.
+    std::map<std::string, uint64_t, std::less<>> publications_;
     uint64_t lastTimerGeneration_ = 0;
     std::map<uint64_t, DeferredEntry> deferred_;
     uint64_t nextDeferredId_ = 1;

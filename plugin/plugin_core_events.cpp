@@ -325,6 +325,13 @@ bool PluginCore::PublishResourceValue(PluginResourceEventType eventType, std::st
     OwnedHostValue payload;
     ToHostValue(payload.Get(), converted.value, registry_);
 
+    auto counted = publications_.find(path);
+    if (counted == publications_.end()) {
+        counted = publications_.emplace(std::string(path), 0).first;
+    }
+    // Map nodes stay put while entries are added, and none is ever removed.
+    const uint64_t publication = ++counted->second;
+
     const std::string eventName = ResourceEventName(path);
     HostEventRecord record;
     std::memset(&record, 0, sizeof(record));
@@ -333,6 +340,12 @@ bool PluginCore::PublishResourceValue(PluginResourceEventType eventType, std::st
     record.flag = 0;
     FireEvent(&record);
     if (eventName != Client::kJsonApiEventName) {
+        // A host may hand the event to its listeners at once and deliver other events meanwhile.
+        // When one of them led to a newer publication of the same path, that one has fired both
+        // names already; firing this older value after it would leave it as the last word.
+        if (counted->second != publication) {
+            return true;
+        }
         record.name = Client::kJsonApiEventName;
         FireEvent(&record);
     }

@@ -314,6 +314,84 @@ TEST_F(ServiceStatusPlugin, AFailedFetchWithAHugeBodyLogsOneTruncatedLine) {
               (std::vector<Json>{ResourceEvent(kTickerPath, Json::array())}));
 }
 
+TEST_F(ServiceStatusPlugin, CutOffDocumentsAndBodiesWithoutAValueAreNotHalfUsed) {
+    // A document cut off in the middle of its messages fails as a whole: neither its status nor
+    // the messages read before the cut reach the published values.
+    {
+        CannedExternalResponse response;
+        response.body = R"({"status":"online","messages":[{"heading":"H","content":"C"},{"hea)";
+        TestHost fresh;
+        ASSERT_NO_FATAL_FAILURE(StartIn(fresh, std::move(response)));
+        ASSERT_EQ(fresh.LogLines().size(), 1u);
+        EXPECT_EQ(fresh.LogLines()[0].level, 1);
+        EXPECT_EQ(fresh.LogLines()[0].text.rfind(
+                      "vel-service-status: Failed to get service status for region 'EUW': 200 - "
+                      "Error deserializing json response for GET "
+                      "https://status.example/euw/v1/status: ",
+                      0),
+                  0u);
+        ASSERT_EQ(fresh.Events().size(), 4u);
+        EXPECT_EQ(fresh.Events()[0].payload, ResourceEvent(kTickerPath, Json::array()));
+        EXPECT_EQ(
+            fresh.Events()[2].payload,
+            ResourceEvent(kStatusPath, Status("unknown", "https://status.example/?en_US#/euw")));
+    }
+    // A body of JSON null or of blanks only is a document without members: no failure, status
+    // unknown, no messages.
+    for (const char* body : {"null", " \r\n\t "}) {
+        SCOPED_TRACE(body);
+        CannedExternalResponse response;
+        response.body = body;
+        TestHost fresh;
+        ASSERT_NO_FATAL_FAILURE(StartIn(fresh, std::move(response)));
+        EXPECT_TRUE(fresh.LogLines().empty());
+        ASSERT_EQ(fresh.Events().size(), 4u);
+        EXPECT_EQ(fresh.Events()[0].payload, ResourceEvent(kTickerPath, Json::array()));
+        EXPECT_EQ(
+            fresh.Events()[2].payload,
+            ResourceEvent(kStatusPath, Status("unknown", "https://status.example/?en_US#/euw")));
+    }
+    // Headers the host reports as missing fail the fetch even though the body is a good document.
+    {
+        CannedExternalResponse response;
+        response.body = R"({"status":"online"})";
+        response.headers = {{"content-type", "application/json"}};
+        response.nullHeaders = true;
+        TestHost fresh;
+        ASSERT_NO_FATAL_FAILURE(StartIn(fresh, std::move(response)));
+        ASSERT_EQ(fresh.LogLines().size(), 1u);
+        EXPECT_EQ(fresh.LogLines()[0].text,
+                  "vel-service-status: Failed to get service status for region 'EUW': 200 - Error "
+                  "converting response for GET https://status.example/euw/v1/status: headers was "
+                  "null - '{\r\n    \"status\": \"online\"\r\n}'");
+        ASSERT_EQ(fresh.Events().size(), 4u);
+        EXPECT_EQ(
+            fresh.Events()[2].payload,
+            ResourceEvent(kStatusPath, Status("unknown", "https://status.example/?en_US#/euw")));
+    }
+}
+
+TEST_F(ServiceStatusPlugin, DuplicateMessagesAreAllKept) {
+    const Json message = {{"severity", "warn"}, {"heading", "H"}, {"content", "C"}};
+    RespondWith(kApiUrl, 200,
+                Json{{"status", "online"}, {"messages", Json::array({message, message})}}.dump());
+    Start();
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kTickerPath, Json::array({Ticker("warn", "", "", "H", "C"),
+                                                          Ticker("warn", "", "", "H", "C")}))}));
+
+    host.ClearRecords();
+    const Json broadcast = {{"content", "B"}, {"severity", "error"}};
+    host.Deliver(kLcdsEvent, Json{{"typeName", kLcdsClass},
+                                  {"body", {{"broadcastMessages", {broadcast, broadcast}}}}});
+    host.RunDueTimers();
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kTickerPath, Json::array({Ticker("error", "", "", "", "B"),
+                                                          Ticker("error", "", "", "", "B")}))}));
+}
+
 TEST_F(ServiceStatusPlugin, BadDocumentsStillPublishAResult) {
     struct Case {
         const char* body;
@@ -490,6 +568,39 @@ TEST_F(ServiceStatusPlugin, RegionChangeWhileAPassFetchesLeavesOnlyTheNewRegions
     EXPECT_EQ(host.ExternalRequests()[0].url, kNaApiUrl);
 }
 
+TEST_F(ServiceStatusPlugin, RegionChangeWhileTheTickerIsPublishedLeavesTheNewValuesLast) {
+    Start();
+    host.ClearRecords();
+    // The host hands the periodic pass's ticker event to its listeners at once, and a change to
+    // NA arrives meanwhile; the change runs a pass of its own.
+    host.WhilePublishing([&](const std::string& eventName) {
+        if (eventName == kTickerEvent) {
+            host.WhilePublishing({});
+            host.Deliver("OnRegionLocaleChanged", Json{{"region", "NA"}, {"locale", "en_US"}});
+        }
+    });
+    host.AdvanceTime(120s);
+    ASSERT_EQ(host.ExternalRequests().size(), 2u);
+
+    // Under both event names, the last value published for each resource is NA's: nothing of
+    // the EUW pass is published after the NA values.
+    const auto last = [&](const std::string& eventName, const char* uri) {
+        Json found;
+        for (const FiredEvent& event : host.Events()) {
+            if (event.name == eventName && event.payload["uri"] == uri) {
+                found = event.payload;
+            }
+        }
+        return found;
+    };
+    const Json naTicker = ResourceEvent(kTickerPath, Json::array());
+    const Json naStatus = ResourceEvent(kStatusPath, Status("online", "https://status.example/na"));
+    EXPECT_EQ(last(kTickerEvent, kTickerPath), naTicker);
+    EXPECT_EQ(last("OnJsonApiEvent", kTickerPath), naTicker);
+    EXPECT_EQ(last(kStatusEvent, kStatusPath), naStatus);
+    EXPECT_EQ(last("OnJsonApiEvent", kStatusPath), naStatus);
+}
+
 TEST_F(ServiceStatusPlugin, ChangeToARegionWithoutAddressWhileAPassFetchesLetsThePassFinish) {
     Start();
     host.ClearRecords();
@@ -540,6 +651,49 @@ TEST_F(ServiceStatusPlugin, UnreadableSettingsAreReportedWithTheirMarkers) {
                             "vel-service-status: Unable to get service statuses. The "
                             "service_status/api_url is missing for region '' in the data_store."}));
     EXPECT_TRUE(host.Events().empty());
+}
+
+TEST_F(ServiceStatusPlugin, SettingsAndLoginDataMayArriveAsStreams) {
+    // The host streams the region data in pieces, with a pause before the last, and the login
+    // data and globals in one piece each.
+    const std::string regionData = kRegionDataValue.dump();
+    const size_t half = regionData.size() / 2;
+    host.SetStreamedResource(
+        kRegionData,
+        {{regionData.substr(0, half), true}, {"", true}, {regionData.substr(half), false}});
+    host.SetStreamedResource(kGlobals, {{R"({"region":"EUW","locale":"en_US"})", false}});
+    host.SetStreamedResource(
+        kLoginData,
+        {{Broadcasts(Json::array({{{"content", "Welcome"}, {"severity", "warn"}}})).dump(),
+          false}});
+    Start();
+    EXPECT_EQ(host.UnreleasedResponseCount(), 0u);
+    EXPECT_EQ(Lines(3), (std::vector<std::string>{
+                            "vel-service-status: a notification with 1 messages exist."}));
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kTickerPath, Json::array({Ticker("warn", "", "", "", "Welcome")})),
+                  ResourceEvent(kTickerPath, EnglishTicker())}));
+
+    // A stream that breaks off is a failed read. (The first plug-in goes first: the log lines
+    // reach the host of the plug-in that set up the log target.)
+    host.Shutdown();
+    TestHost broken;
+    broken.SetStreamedResource(kRegionData, {{regionData.substr(0, half), true}}, 0, size_t{1});
+    broken.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+    broken.SetStreamedResource(kLoginData, {{"{\"broadcastNotification\":", false}});
+    broken.Load();
+    ASSERT_TRUE(broken.Initialize());
+    broken.RunDueTimers();
+    std::vector<std::string> lines;
+    for (const LogLine& line : broken.LogLines()) {
+        lines.push_back(line.text);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Assertion failed!\n\nExpression: ALE-10000024",
+                         "vel-service-status: Unable to get service statuses. The "
+                         "service_status/api_url is missing for region 'EUW' in the data_store."}));
+    EXPECT_TRUE(broken.Events().empty());
 }
 
 TEST_F(ServiceStatusPlugin, LcdsBroadcastReplacesTheTickerUntilTheNextPass) {
@@ -628,6 +782,105 @@ TEST_F(ServiceStatusPlugin, LoginDataUpdatesWithoutBroadcastsOrDeletesDoNothing)
                   ResourceEvent(kTickerPath, Json::array({Ticker("info", "", "", "", "a"),
                                                           Ticker("info", "", "", "", "b")}))}));
     EXPECT_TRUE(Published(kStatusEvent).empty());
+}
+
+TEST_F(ServiceStatusPlugin, BroadcastPayloadsOfTheWrongShape) {
+    Start();
+    host.ClearRecords();
+    // LCDS messages whose body is not a notification are dropped without a line.
+    const Json badBodies[] = {
+        Json(R"({"broadcastMessages":[{"content":"as text"}]})"),
+        Json(5),
+        Json::array({{{"content", "x"}}}),
+        Json(nullptr),
+        Json{{"broadcastMessages", "text"}},
+        Json{{"broadcastMessages", {{"content", "a structure"}}}},
+    };
+    for (const Json& body : badBodies) {
+        SCOPED_TRACE(body.dump());
+        EXPECT_EQ(host.Deliver(kLcdsEvent, Json{{"typeName", kLcdsClass}, {"body", body}}), 1u);
+        host.RunDueTimers();
+    }
+    // So are payloads that are no LCDS event, and events of another class.
+    host.Deliver(kLcdsEvent, Json("not json"));
+    host.Deliver(kLcdsEvent,
+                 Json{{"typeName", 5}, {"body", {{"broadcastMessages", Json::array()}}}});
+    host.Deliver(kLcdsEvent,
+                 Json{{"typeName", "com.korvelworks.platform.broadcast.broadcastnotification"},
+                      {"body", {{"broadcastMessages", Json::array()}}}});
+    host.RunDueTimers();
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_TRUE(host.LogLines().empty());
+
+    // Messages of any kind count; what is not a text reads as empty text and severity info.
+    host.Deliver(kLcdsEvent,
+                 Json{{"typeName", kLcdsClass},
+                      {"body",
+                       {{"broadcastMessages",
+                         Json::array({nullptr,
+                                      5,
+                                      "text",
+                                      Json::array({{{"content", "deep"}}}),
+                                      {{"content", 7}, {"messageKey", "key"}, {"severity", 2}}})},
+                        {"unknown", "ignored"}}}});
+    host.RunDueTimers();
+    EXPECT_EQ(Lines(3), (std::vector<std::string>{
+                            "vel-service-status: a notification with 5 messages received."}));
+    const Json empty = Ticker("info", "", "", "", "");
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{ResourceEvent(
+                  kTickerPath,
+                  Json::array({empty, empty, empty, empty, Ticker("info", "", "", "", "key")}))}));
+
+    // Login data: the event type given by its number acts like its name; an unknown type name or
+    // data that is no packet drops the event.
+    host.ClearRecords();
+    const auto deliver = [&](const Json& type, const Json& data) {
+        return host.Deliver(kLoginEvent,
+                            Json{{"uri", kLoginData}, {"eventType", type}, {"data", data}});
+    };
+    EXPECT_EQ(deliver("Replace", Broadcasts(Json::array({{{"content", "r"}}}))), 1u);
+    EXPECT_EQ(deliver(2, Broadcasts(Json::array({{{"content", "deleted"}}}))), 1u);
+    EXPECT_EQ(deliver("Update", Json("{\"broadcastNotification\":{}}")), 1u);
+    EXPECT_EQ(deliver("Update", Json{{"broadcastNotification", {{"broadcastMessages", 1}}}}), 1u);
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_EQ(deliver(1, Broadcasts(Json::array({{{"content", "one"}}}))), 1u);
+    EXPECT_EQ(Published(kTickerEvent),
+              (std::vector<Json>{
+                  ResourceEvent(kTickerPath, Json::array({Ticker("info", "", "", "", "one")}))}));
+    EXPECT_EQ(Lines(3), (std::vector<std::string>{
+                            "vel-service-status: a notification with 1 messages exist."}));
+}
+
+TEST_F(ServiceStatusPlugin, WorkStillPendingAtShutdownNeverRuns) {
+    host.Load();
+    ASSERT_TRUE(host.Initialize());
+    // Pending with the host: the first pass, the periodic timer and a broadcast's delivery.
+    host.Deliver(kLcdsEvent,
+                 Json{{"typeName", kLcdsClass},
+                      {"body", {{"broadcastMessages", Json::array({{{"content", "x"}}})}}}});
+    ASSERT_EQ(host.PendingTimerCount(), 3u);
+    const std::vector<Subscription> subscriptions = host.Subscriptions();
+    host.Shutdown();
+    host.ClearRecords();
+
+    // A host that fires them anyway, and delivers events to the old subscriptions, reaches
+    // nothing.
+    EXPECT_EQ(host.RunAllTimers(), 3u);
+    HostValueArena arena;
+    for (const Subscription& subscription : subscriptions) {
+        HostEventRecord record{};
+        record.name = subscription.eventName.c_str();
+        record.payload = arena.Build(Json{{"region", "NA"}, {"locale", "de_DE"}});
+        record.userData = subscription.userData;
+        subscription.callback(&record);
+    }
+    EXPECT_EQ(host.PendingTimerCount(), 0u);
+    EXPECT_TRUE(host.ExternalRequests().empty());
+    EXPECT_TRUE(host.Requests().empty());
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_TRUE(host.LogLines().empty());
+    EXPECT_TRUE(host.TimerCalls().empty());
 }
 
 TEST_F(ServiceStatusPlugin, ShutdownRemovesTheTimerAndEverySubscription) {

@@ -492,6 +492,13 @@ void KORVEL_CDECL TestHost::FireEventEntry(const HostFunctionTable* table,
     }
     host.events_.push_back(FiredEvent{TextOrEmpty(event->name), ReadHostValue(event->payload),
                                       ReadHostValueKinds(event->payload), event->flag});
+    if (host.publishHook_ && !host.inPublishHook_) {
+        // A copy: the hook may replace or remove itself.
+        const auto hook = host.publishHook_;
+        host.inPublishHook_ = true;
+        hook(host.events_.back().name);
+        host.inPublishHook_ = false;
+    }
 }
 
 void KORVEL_CDECL TestHost::SubscribeEntry(const HostFunctionTable* table, const char* eventName,

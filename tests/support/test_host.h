@@ -222,6 +222,12 @@ public:
     // HostValue). Returns the number of callbacks made.
     size_t Deliver(const std::string& eventName, const Json& payload);
     size_t DeliverValue(const std::string& eventName, const HostValue& payload);
+    // Runs `hook` with the event name inside FireEvent, after the event is recorded, as a host
+    // does that hands its listeners the event at once and delivers other events meanwhile. Events
+    // the hook itself causes do not run it again. An empty hook removes it.
+    void WhilePublishing(std::function<void(const std::string& eventName)> hook) {
+        publishHook_ = std::move(hook);
+    }
     // Events the plug-in fired, in order.
     const std::vector<FiredEvent>& Events() const { return events_; }
     // Current subscriptions, in the order made.
@@ -354,6 +360,8 @@ private:
     bool inFetchHook_ = false;
 
     std::vector<FiredEvent> events_;
+    std::function<void(const std::string& eventName)> publishHook_;
+    bool inPublishHook_ = false;
     std::vector<Subscription> subscriptions_;
     std::vector<SubscriptionCall> subscriptionCalls_;
     std::vector<LogLine> logLines_;
