@@ -4,12 +4,14 @@
 
 #include "diagnostics/allocation.h"
 #include "diagnostics/log.h"
+#include "service_status/service_status_plugin.h"
 #include "support/captured_log.h"
 #include "test_plugin.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,74 @@ TEST(Handshake, NullDescriptorIsIgnored) {
     TestPlugin plugin;
     plugin.Handshake(nullptr, "vel-service-status");
     EXPECT_TRUE(plugin.Name().shortName.empty());
+}
+
+TEST(Handshake, VersionsAtTheEndsOfTheRange) {
+    TestHost host;
+    {
+        CapturedLog log;
+        PluginApiDescriptor descriptor{};
+        auto plugin = MakeTestPlugin(host, &descriptor, {18, 4294967295u, 4294967295u});
+        EXPECT_TRUE(plugin->ApiIncompatibility().empty());
+        EXPECT_TRUE(log.Entries().empty());
+        EXPECT_EQ(plugin->HostApiVersion().ToString(), "18.4294967295.4294967295");
+        EXPECT_EQ(descriptor.apiMinor, 0u);
+        EXPECT_EQ(descriptor.apiPatch, 0u);
+    }
+    {
+        CapturedLog log;
+        PluginApiDescriptor descriptor{};
+        auto plugin = MakeTestPlugin(host, &descriptor, {4294967295u, 0, 0});
+        EXPECT_EQ(plugin->ApiIncompatibility(),
+                  "vel-service-status which supports plugin API 18.0.0 is not compatible with "
+                  "core's plugin API 4294967295.0.0");
+        ASSERT_EQ(log.Entries().size(), 1u);
+        EXPECT_EQ(log.Entries()[0].message, kIncompatibleMarker);
+        EXPECT_EQ(descriptor.apiMajor, 18u);
+    }
+    {
+        CapturedLog log;
+        PluginApiDescriptor descriptor{};
+        auto plugin = MakeTestPlugin(host, &descriptor, {0, 0, 0});
+        EXPECT_EQ(plugin->ApiIncompatibility(),
+                  "vel-service-status which supports plugin API 18.0.0 is not compatible with "
+                  "core's plugin API 0.0.0");
+        EXPECT_EQ(log.Entries().size(), 1u);
+    }
+}
+
+TEST(Handshake, WithoutAShortNameTheNamesAreEmptyButSet) {
+    TestHost host;
+    CapturedLog log;
+    TestPlugin plugin;
+    PluginApiDescriptor descriptor{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
+    plugin.Handshake(&descriptor, nullptr);
+    ASSERT_NE(descriptor.name, nullptr);
+    EXPECT_STREQ(descriptor.name, "");
+    EXPECT_EQ(plugin.Name().fullName, "tep-be-");
+    EXPECT_EQ(plugin.RegistrationTags(), (std::vector<std::string>{"Plugins", "Plugin "}));
+    EXPECT_NE(descriptor.apiDeclaration, nullptr);
+    EXPECT_TRUE(log.Entries().empty());
+}
+
+// Every type the handshake registers has an identity of its own: each is found again by its
+// hash, so no later registration took another type's hash over.
+TEST(Handshake, EveryRegisteredTypeKeepsItsOwnHash) {
+    auto plugin = std::make_unique<Client::ServiceStatusPlugin>();
+    PluginApiDescriptor descriptor{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
+    plugin->Handshake(&descriptor, Client::ServiceStatusPlugin::kShortName);
+    const auto types = plugin->Registry().SnapshotTypes();
+    ASSERT_GE(types.size(), 29u);
+    std::map<uint32_t, std::string> byHash;
+    for (const auto& [name, type] : types) {
+        SCOPED_TRACE(name);
+        ASSERT_NE(type, nullptr);
+        ASSERT_NE(type->identity, nullptr);
+        EXPECT_EQ(type->hash, type->identity->hash);
+        EXPECT_EQ(plugin->Registry().FindTypeByHash(type->hash), type);
+        const auto [at, inserted] = byHash.emplace(type->hash, name);
+        EXPECT_TRUE(inserted) << "shares its hash with " << at->second;
+    }
 }
 
 TEST(Initialize, BuildsTheUserAgentAndSubscribesToServiceProxyEvents) {

@@ -289,5 +289,53 @@ TEST(PluginApiLifetime, ShutdownFreesTheDeclaration) {
     EXPECT_EQ(TestHost::LiveBytes(host.MemoryStats()), before);
 }
 
+// Two hosts that share the loaded library each get a plug-in object of their own: each
+// declaration's entry points reach the object it was built for, and the first object's shutdown
+// leaves the second declaration whole.
+TEST(PluginApiLifetime, EachPluginObjectAnswersThroughItsOwnDeclaration) {
+    TestHost running;
+    running.SetResource(
+        kRegionData,
+        Json{{"EUW",
+              {{"servers",
+                {{"service_status",
+                  {{"api_url", kApiUrl},
+                   {"human_readable_status_url", "https://status.example/#/euw"}}}}}}}});
+    running.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+    CannedExternalResponse response;
+    response.status = 200;
+    response.body = R"({"status": "offline", "messages": []})";
+    running.SetExternalResponse(kApiUrl, response);
+    running.Load();
+    TestHost idle;
+    idle.Load();
+
+    const ApiDeclaration* first = running.Descriptor().apiDeclaration;
+    const ApiDeclaration* second = idle.Descriptor().apiDeclaration;
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    EXPECT_NE(running.Descriptor().plugin, idle.Descriptor().plugin);
+    ASSERT_EQ(first->functionCount, second->functionCount);
+    EXPECT_EQ(first->typeCount, second->typeCount);
+    EXPECT_EQ(first->eventCount, second->eventCount);
+
+    ASSERT_TRUE(running.Initialize());
+    running.RunDueTimers();
+    auto status = [](const ApiDeclaration& declaration) {
+        const ApiFunctionEntry* entry = FindDeclaredFunction(declaration, kStatusFunction);
+        EXPECT_NE(entry, nullptr);
+        FunctionRequest request;
+        request.path = kStatusPath;
+        return entry != nullptr ? CallDeclaredFunction(*entry, request).value["status"] : Json();
+    };
+    EXPECT_EQ(status(*first), "offline");
+    EXPECT_EQ(status(*second), "unknown");
+
+    running.Shutdown();
+    EXPECT_EQ(status(*second), "unknown");
+    EXPECT_STREQ(idle.Descriptor().name, "vel-service-status");
+}
+
 } // namespace
 } // namespace Korvel::Testing
