@@ -251,6 +251,27 @@ TEST_F(VelHostTest, LoginDataPacketBroadcastsReachTheTickerAtStart) {
     EXPECT_EQ(host_.Resource(kTickerPath).size(), 2u);
 }
 
+TEST_F(VelHostTest, LoginDataEventsNestedTooDeepAreRefusedAndTheHostKeepsServing) {
+    StartHost(MakeDataStore(server_.Url("/na"), server_.Url("/euw")));
+    ASSERT_FALSE(WaitForStatus([](const Json&) { return true; }).is_null());
+    // A login-data update whose data nests far deeper than any value the host hands over; the
+    // body is within the size limit.
+    const std::size_t depth = 1000000;
+    const std::string body = R"({"uri":"/vel-login/v1/login-data-packet","eventType":"Update",)"
+                             R"("data":{"broadcastNotification":)" +
+                             std::string(depth, '[') + std::string(depth, ']') + "}}";
+    httplib::Client client = host_.Client();
+    client.set_read_timeout(30s);
+    const auto refused = client.Post("/host/events/OnJsonApiEvent_vel-login_v1_login-data-packet",
+                                     body, "application/json");
+    ASSERT_TRUE(refused) << host_.Failure();
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_NE(refused->body.find("nested deeper than"), std::string::npos) << refused->body;
+    EXPECT_EQ(host_.Get(kStatusPath).first, 200) << host_.Failure();
+    EXPECT_EQ(host_.FireEvent("OnRegionLocaleChanged", {{"region", "EUW"}, {"locale", "en_US"}}),
+              1);
+}
+
 struct FailureCase {
     const char* name;
     std::function<std::string(StatusServer&)> arrange; // returns the api_url
