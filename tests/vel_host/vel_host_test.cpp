@@ -487,6 +487,9 @@ TEST(VelHostErrors, StartUpFailuresSayWhatIsWrong) {
               std::string::npos);
     EXPECT_NE(run({"--port", portText, "--api-version", "eighteen"}).find("--api-version"),
               std::string::npos);
+    // A negative size would wrap to the largest one and silently turn streaming off.
+    EXPECT_NE(run({"--port", portText, "--stream-above", "-1"}).find("--stream-above"),
+              std::string::npos);
 
     // A port in use.
     httplib::Server other;
