@@ -1,10 +1,11 @@
 #include "vel_host/data_store.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 namespace Korvel::VelHost {
 
@@ -89,16 +90,31 @@ DataStore DataStore::Parse(const std::string& text, const std::string& origin,
 }
 
 DataStore DataStore::Load(const std::string& fileName, const std::string& hostAddress) {
+    // A folder opens as a stream that reads nothing; say so rather than call it invalid JSON.
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw DataStoreError("cannot read data store '" + fileName + "': it is a folder");
+    }
     std::ifstream file(fileName, std::ios::binary);
     if (!file) {
         throw DataStoreError("cannot read data store '" + fileName + "': " + std::strerror(errno));
     }
-    std::ostringstream text;
-    text << file.rdbuf();
+    // Read in blocks up to the limit, so that a device or pipe that never ends cannot take all
+    // memory (pipes such as <(...) stay usable).
+    std::string text;
+    char block[64 * 1024];
+    while (file.read(block, sizeof(block)), file.gcount() > 0) {
+        const auto count = static_cast<std::size_t>(file.gcount());
+        if (count > kMaxFileBytes - text.size()) {
+            throw DataStoreError("data store '" + fileName + "' is larger than " +
+                                 std::to_string(kMaxFileBytes) + " bytes");
+        }
+        text.append(block, count);
+    }
     if (file.bad()) {
         throw DataStoreError("cannot read data store '" + fileName + "': read error");
     }
-    return Parse(text.str(), "'" + fileName + "'", hostAddress);
+    return Parse(text, "'" + fileName + "'", hostAddress);
 }
 
 std::optional<Json> DataStore::Find(const std::string& path) const {

@@ -34,6 +34,8 @@ public:
     static constexpr const char kInstallSettingsPrefix[] = "/data-store/v1/install-settings/";
     static constexpr const char kLoginDataPacketPath[] = "/vel-login/v1/login-data-packet";
     static constexpr const char kAddressPlaceholder[] = "${vel-host}";
+    // Largest data-store file read.
+    static constexpr std::size_t kMaxFileBytes = 64u * 1024u * 1024u;
 
     // `origin` names the source in messages (a file name or "the bundled example").
     static DataStore Parse(const std::string& text, const std::string& origin,

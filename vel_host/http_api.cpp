@@ -59,6 +59,42 @@ std::string BindFailure(int port) {
     return reason;
 }
 
+// Reads the request body into `body`; false, with the answer set, when it cannot be read. A
+// request with neither a length nor a chunked body has none: the server library would otherwise
+// wait for the client to close the connection. A form-encoded content type (what "curl -d"
+// sends) does not change how the body is read or how large it may be.
+bool ReadBody(const httplib::Request& request, httplib::Response& response,
+              const httplib::ContentReader& reader, std::string& body) {
+    if (!request.has_header("Content-Length") &&
+        request.get_header_value("Transfer-Encoding").find("chunked") == std::string::npos) {
+        return true;
+    }
+    bool tooLarge = false;
+    const auto receive = [&](const char* data, std::size_t length) {
+        if (length > HttpApi::kMaxBodyBytes - body.size()) {
+            tooLarge = true;
+            return false;
+        }
+        body.append(data, length);
+        return true;
+    };
+    // The parts of a multipart body are not the plug-in's business; they are read and dropped.
+    const bool read = request.is_multipart_form_data()
+                          ? reader([](const httplib::MultipartFormData&) { return true; },
+                                   [](const char*, std::size_t) { return true; })
+                          : reader(receive);
+    if (read) {
+        return true;
+    }
+    if (tooLarge || response.status == 413) {
+        AnswerError(response, 413,
+                    "the body is larger than " + std::to_string(HttpApi::kMaxBodyBytes) + " bytes");
+    } else {
+        AnswerError(response, 400, "the body could not be read");
+    }
+    return false;
+}
+
 } // namespace
 
 HttpApi::HttpApi(HostLoop& loop, EventHub& hub, PluginHost& plugin)
@@ -159,12 +195,17 @@ void HttpApi::Routes() {
     });
 
     server.Post(R"(/host/events/([^/]+))", [this](const httplib::Request& request,
-                                                  httplib::Response& response) {
+                                                  httplib::Response& response,
+                                                  const httplib::ContentReader& reader) {
         const std::string name = request.matches[1].str();
+        std::string body;
+        if (!ReadBody(request, response, reader, body)) {
+            return;
+        }
         Json payload;
-        if (!request.body.empty()) {
+        if (!body.empty()) {
             try {
-                payload = Json::parse(request.body);
+                payload = Json::parse(body);
             } catch (const Json::parse_error& error) {
                 AnswerError(response, 400,
                             std::string("the body is not valid JSON: ") + error.what());
@@ -224,7 +265,8 @@ void HttpApi::Routes() {
     });
 
     // Everything else goes to the plug-in's declared functions.
-    const auto callFunction = [this](const httplib::Request& request, httplib::Response& response) {
+    const auto callFunction = [this](const httplib::Request& request, httplib::Response& response,
+                                     std::string body) {
         FunctionCall call;
         call.method = request.method;
         call.target = request.target.empty() ? request.path : request.target;
@@ -236,7 +278,7 @@ void HttpApi::Routes() {
             }
             call.headers.emplace_back(name, value);
         }
-        call.body = request.body;
+        call.body = std::move(body);
         const auto answer = loop_.Call<FunctionAnswer>(
             [this, call = std::move(call)] { return plugin_.CallFunction(call); }, kLoopTimeLimit);
         if (!answer) {
@@ -247,18 +289,32 @@ void HttpApi::Routes() {
         for (const auto& [name, value] : answer->headers) {
             response.set_header(name, value);
         }
-        std::string body = answer->body;
-        if (answer->contentType == kJson && !body.empty() && body.back() != '\n') {
-            body += '\n';
+        std::string content = answer->body;
+        if (answer->contentType == kJson && !content.empty() && content.back() != '\n') {
+            content += '\n';
         }
-        response.set_content(body, answer->contentType);
+        response.set_content(content, answer->contentType);
     };
-    server.Get(R"(/.*)", callFunction);
-    server.Post(R"(/.*)", callFunction);
-    server.Put(R"(/.*)", callFunction);
-    server.Patch(R"(/.*)", callFunction);
-    server.Delete(R"(/.*)", callFunction);
-    server.Options(R"(/.*)", callFunction);
+    const auto callWithoutBody = [callFunction](const httplib::Request& request,
+                                                httplib::Response& response) {
+        callFunction(request, response, std::string());
+    };
+    const auto callWithBody = [callFunction](const httplib::Request& request,
+                                             httplib::Response& response,
+                                             const httplib::ContentReader& reader) {
+        std::string body;
+        if (ReadBody(request, response, reader, body)) {
+            callFunction(request, response, std::move(body));
+        }
+    };
+    server.Get(R"(/.*)", callWithoutBody);
+    server.Post(R"(/.*)", callWithBody);
+    server.Put(R"(/.*)", callWithBody);
+    server.Patch(R"(/.*)", callWithBody);
+    server.Delete(R"(/.*)", callWithBody);
+    // A DELETE without a body is routed to the handlers without a reader.
+    server.Delete(R"(/.*)", callWithoutBody);
+    server.Options(R"(/.*)", callWithoutBody);
 }
 
 } // namespace Korvel::VelHost

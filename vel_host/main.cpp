@@ -244,7 +244,14 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 3600));
     app.add_option("--stream-above", options.streamThreshold,
                    "Data-store entries whose JSON is longer than this many bytes are streamed")
-        ->capture_default_str();
+        ->capture_default_str()
+        // Unsigned options take "-1" as the largest value; a size is never negative.
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return text.find('-') != std::string::npos ? std::string("must not be negative")
+                                                           : std::string();
+            },
+            "BYTES"));
     app.add_option("--max-request-seconds", options.maxRequestSeconds,
                    "Cut the time limit of the plug-in's outside requests to this many seconds "
                    "(0: keep the plug-in's own)")

@@ -245,6 +245,10 @@ std::size_t PluginHost::DeliverEvent(const std::string& name, const Json& payloa
     if (!Running()) {
         return 0;
     }
+    // Converted first: a payload the host cannot hand over (nested too deep) changes nothing,
+    // and the store never keeps a packet it could not serve.
+    HostValueArena arena;
+    const HostValue value = arena.Build(payload);
     // A login-data update changes what the data store serves for the login data packet.
     const auto uri = payload.is_object() ? payload.find("uri") : payload.end();
     if (uri != payload.end() && uri->is_string() &&
@@ -256,8 +260,6 @@ std::size_t PluginHost::DeliverEvent(const std::string& name, const Json& payloa
             store_.SetLoginDataPacket(payload["data"]);
         }
     }
-    HostValueArena arena;
-    const HostValue value = arena.Build(payload);
     // Callbacks may subscribe or unsubscribe; deliver to the subscriptions as they were.
     const std::vector<Subscription> targets = subscriptions_;
     std::size_t calls = 0;

@@ -146,6 +146,22 @@ TEST(DataStore, RefusesDocumentsOfTheWrongShape) {
     EXPECT_THROW(DataStore::Load("/nonexistent/store.json", ""), DataStoreError);
 }
 
+TEST(DataStore, LoadSaysWhenTheFileIsAFolderOrEndless) {
+    const auto error = [](const std::string& fileName) {
+        try {
+            DataStore::Load(fileName, "");
+        } catch (const DataStoreError& failure) {
+            return std::string(failure.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(error("/tmp").find("cannot read data store '/tmp': it is a folder"),
+              std::string::npos)
+        << error("/tmp");
+    // A device that never ends is read only up to the limit.
+    EXPECT_NE(error("/dev/zero").find("is larger than"), std::string::npos) << error("/dev/zero");
+}
+
 TEST(DeclaredFunctions, RouteTemplatesBecomeExpressions) {
     const auto matches = [](const std::string& pattern, const std::string& path) {
         return std::regex_match(path, std::regex(RouteExpression(pattern)));

@@ -1,11 +1,17 @@
 // vel-host run as a program against a status server of the test's own: the initial pass, region
 // changes, broadcasts, failing status servers, --once, start-up errors and shutdown.
 
+#include "vel_host/http_api.h"
 #include "vel_host_harness.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 namespace Korvel::VelHost::Testing {
 namespace {
@@ -53,6 +59,35 @@ Json LcdsBroadcast(const Json& messages) {
                 {"subtopic", "broadcast"},
                 {"typeName", kLcdsClass},
                 {"body", {{"broadcastMessages", messages}}}};
+}
+
+// Sends `request` as it is to 127.0.0.1:port and returns what arrives within `timeLimit`.
+std::string RawExchange(int port, const std::string& request, std::chrono::milliseconds timeLimit) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket < 0) {
+        return {};
+    }
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(timeLimit.count() / 1000);
+    wait.tv_usec = static_cast<suseconds_t>((timeLimit.count() % 1000) * 1000);
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::send(socket, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        ssize_t got = 0;
+        // The request asks the server to close the connection after its answer.
+        while ((got = ::recv(socket, buffer, sizeof(buffer), 0)) > 0) {
+            answer.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(socket);
+    return answer;
 }
 
 class VelHostTest : public ::testing::Test {
@@ -251,6 +286,71 @@ TEST_F(VelHostTest, LoginDataPacketBroadcastsReachTheTickerAtStart) {
     EXPECT_EQ(host_.Resource(kTickerPath).size(), 2u);
 }
 
+TEST_F(VelHostTest, LoginDataEventsNestedTooDeepAreRefusedAndTheHostKeepsServing) {
+    StartHost(MakeDataStore(server_.Url("/na"), server_.Url("/euw")));
+    ASSERT_FALSE(WaitForStatus([](const Json&) { return true; }).is_null());
+    // A login-data update whose data nests far deeper than any value the host hands over; the
+    // body is within the size limit.
+    const std::size_t depth = 1000000;
+    const std::string body = R"({"uri":"/vel-login/v1/login-data-packet","eventType":"Update",)"
+                             R"("data":{"broadcastNotification":)" +
+                             std::string(depth, '[') + std::string(depth, ']') + "}}";
+    httplib::Client client = host_.Client();
+    client.set_read_timeout(30s);
+    const auto refused = client.Post("/host/events/OnJsonApiEvent_vel-login_v1_login-data-packet",
+                                     body, "application/json");
+    ASSERT_TRUE(refused) << host_.Failure();
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_NE(refused->body.find("nested deeper than"), std::string::npos) << refused->body;
+    EXPECT_EQ(host_.Get(kStatusPath).first, 200) << host_.Failure();
+    EXPECT_EQ(host_.FireEvent("OnRegionLocaleChanged", {{"region", "EUW"}, {"locale", "en_US"}}),
+              1);
+}
+
+TEST_F(VelHostTest, EventPostsWithoutALengthOrWithLargeFormBodiesAreServed) {
+    StartHost(MakeDataStore(server_.Url("/na"), server_.Url("/euw")));
+    ASSERT_FALSE(WaitForStatus([](const Json&) { return true; }).is_null());
+
+    // "curl -X POST URL": no body and no Content-Length. The event goes in with no payload at
+    // once instead of after the server's read time limit.
+    const auto started = std::chrono::steady_clock::now();
+    const std::string bare = RawExchange(host_.Port(),
+                                         "POST /host/events/Nobody HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                         "Connection: close\r\n\r\n",
+                                         10s);
+    EXPECT_TRUE(bare.starts_with("HTTP/1.1 200")) << bare;
+    EXPECT_NE(bare.find("\"delivered\": 0"), std::string::npos) << bare;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+
+    // "curl -d @file" sends a form-encoded content type; a payload beyond 8 KiB is taken as
+    // JSON like any other body up to the host's limit.
+    const std::string content(20000, 'x');
+    httplib::Client client = host_.Client();
+    const auto posted = client.Post(std::string("/host/events/") + kLcdsEvent,
+                                    LcdsBroadcast(Json::array({{{"content", content}}})).dump(),
+                                    "application/x-www-form-urlencoded");
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->status, 200) << posted->body;
+    Json ticker;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            ticker = host_.Resource(kTickerPath);
+            return ticker.is_array() && ticker.size() == 1 && ticker[0]["message"] == content;
+        },
+        20s));
+    // A declared function called the same way is reached too (and refuses the method).
+    const auto function =
+        client.Post(kStatusPath, std::string(10000, '{'), "application/x-www-form-urlencoded");
+    ASSERT_TRUE(function);
+    EXPECT_EQ(function->status, 405);
+
+    // Beyond the host's limit the answer says so.
+    const auto huge = client.Post("/host/events/Nobody",
+                                  std::string(HttpApi::kMaxBodyBytes + 1, ' '), "application/json");
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->status, 413);
+}
+
 struct FailureCase {
     const char* name;
     std::function<std::string(StatusServer&)> arrange; // returns the api_url
@@ -386,6 +486,9 @@ TEST(VelHostErrors, StartUpFailuresSayWhatIsWrong) {
     EXPECT_NE(run({"--port", portText, "--api-version", "17.0.0"}).find("cannot serve"),
               std::string::npos);
     EXPECT_NE(run({"--port", portText, "--api-version", "eighteen"}).find("--api-version"),
+              std::string::npos);
+    // A negative size would wrap to the largest one and silently turn streaming off.
+    EXPECT_NE(run({"--port", portText, "--stream-above", "-1"}).find("--stream-above"),
               std::string::npos);
 
     // A port in use.
