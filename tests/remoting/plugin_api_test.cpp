@@ -23,6 +23,18 @@ constexpr char kTickerPath[] = "/vel-service-status/v1/ticker-messages";
 constexpr char kStatusFunction[] = "GetVelServiceStatusV1ZumStatus";
 constexpr char kTickerFunction[] = "GetVelServiceStatusV1TickerMessages";
 
+// The data-store entries of a player in EUW whose status document is served at kApiUrl.
+void ServeEuwSettings(TestHost& host) {
+    host.SetResource(
+        kRegionData,
+        Json{{"EUW",
+              {{"servers",
+                {{"service_status",
+                  {{"api_url", kApiUrl},
+                   {"human_readable_status_url", "https://status.example/#/euw"}}}}}}}});
+    host.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+}
+
 std::vector<std::string> Texts(const char* const* texts, uint32_t count) {
     std::vector<std::string> out;
     for (uint32_t i = 0; i < count; ++i) {
@@ -66,14 +78,7 @@ std::map<std::string, DeclaredType> ReadTypes(const ApiDeclaration& declaration)
 class PluginApi : public ::testing::Test {
 protected:
     PluginApi() {
-        host.SetResource(
-            kRegionData,
-            Json{{"EUW",
-                  {{"servers",
-                    {{"service_status",
-                      {{"api_url", kApiUrl},
-                       {"human_readable_status_url", "https://status.example/#/euw"}}}}}}}});
-        host.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+        ServeEuwSettings(host);
         CannedExternalResponse response;
         response.status = 200;
         response.body = R"({"status": "degraded", "messages": [
@@ -294,14 +299,7 @@ TEST(PluginApiLifetime, ShutdownFreesTheDeclaration) {
 // leaves the second declaration whole.
 TEST(PluginApiLifetime, EachPluginObjectAnswersThroughItsOwnDeclaration) {
     TestHost running;
-    running.SetResource(
-        kRegionData,
-        Json{{"EUW",
-              {{"servers",
-                {{"service_status",
-                  {{"api_url", kApiUrl},
-                   {"human_readable_status_url", "https://status.example/#/euw"}}}}}}}});
-    running.SetResource(kGlobals, Json{{"locale", "en_US"}, {"region", "EUW"}});
+    ServeEuwSettings(running);
     CannedExternalResponse response;
     response.status = 200;
     response.body = R"({"status": "offline", "messages": []})";
