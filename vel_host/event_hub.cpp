@@ -107,9 +107,12 @@ Json EventHub::Log() const {
     return lines;
 }
 
-std::shared_ptr<EventSubscriber> EventHub::Subscribe() {
+std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::size_t limit) {
     auto subscriber = std::make_shared<EventSubscriber>();
     std::lock_guard lock(mutex_);
+    if (!closed_ && subscribers_.size() >= limit) {
+        return nullptr;
+    }
     if (closed_) {
         subscriber->dropped_ = true;
     } else {

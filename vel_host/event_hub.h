@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -58,8 +59,8 @@ public:
     // The kept log lines as [{"level": 1, "levelName": "WARN", "text": "..."}].
     Json Log() const;
 
-    // Stream clients.
-    std::shared_ptr<EventSubscriber> Subscribe();
+    // Stream clients. Subscribe refuses (returns null) once `limit` clients are subscribed.
+    std::shared_ptr<EventSubscriber> Subscribe(std::size_t limit = SIZE_MAX);
     void Unsubscribe(const std::shared_ptr<EventSubscriber>& subscriber);
     std::size_t SubscriberCount() const;
     // Waits up to `timeLimit` for the client's next block. Returns the block; the empty text when

@@ -19,6 +19,9 @@ namespace {
 constexpr const char kJson[] = "application/json";
 // Threads of the server; each open event stream holds one.
 constexpr std::size_t kServerThreads = 16;
+// Open event streams at most: the other threads stay free for the other requests, which would
+// otherwise wait behind the streams until one closes.
+constexpr std::size_t kMaxEventStreams = kServerThreads - 4;
 // A comment line keeps idle event streams open through proxies and shows a closed client.
 constexpr std::chrono::seconds kKeepAliveInterval{15};
 
@@ -168,7 +171,13 @@ void HttpApi::Routes() {
                });
 
     server.Get("/host/events", [this](const httplib::Request&, httplib::Response& response) {
-        auto subscriber = hub_.Subscribe();
+        auto subscriber = hub_.Subscribe(kMaxEventStreams);
+        if (!subscriber) {
+            AnswerError(response, 503,
+                        "too many event streams are open (at most " +
+                            std::to_string(kMaxEventStreams) + "); close one and try again");
+            return;
+        }
         response.set_header("Cache-Control", "no-store");
         response.set_header("X-Accel-Buffering", "no");
         auto opened = std::make_shared<bool>(false);

@@ -213,6 +213,26 @@ TEST(EventHub, DropsAClientThatFallsTooFarBehind) {
     EXPECT_EQ(hub.SubscriberCount(), 0u);
 }
 
+TEST(EventHub, RefusesSubscribersBeyondTheLimitUntilOneLeaves) {
+    EventHub hub;
+    auto first = hub.Subscribe(2);
+    auto second = hub.Subscribe(2);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(hub.Subscribe(2));
+    EXPECT_EQ(hub.SubscriberCount(), 2u);
+    hub.Unsubscribe(first);
+    auto third = hub.Subscribe(2);
+    ASSERT_TRUE(third);
+    hub.Publish("E", 1);
+    EXPECT_TRUE(hub.Next(third, 1s).has_value());
+    // A closed hub still hands out (dropped) subscribers, which end at once.
+    hub.Close();
+    auto late = hub.Subscribe(0);
+    ASSERT_TRUE(late);
+    EXPECT_FALSE(hub.Next(late, 1s).has_value());
+}
+
 TEST(HostLoop, RunsPostedWorkAndTimersOnItsOwnThreadInOrder) {
     HostLoop loop;
     std::vector<std::string> order;

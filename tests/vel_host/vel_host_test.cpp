@@ -13,6 +13,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
 namespace Korvel::VelHost::Testing {
 namespace {
 
@@ -406,6 +411,39 @@ INSTANTIATE_TEST_SUITE_P(
                         return "http://127.0.0.1:" + std::to_string(FreePort()) + "/na";
                     }}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(VelHostTest, EventStreamsBeyondTheCapAreRefusedAndOtherRequestsAreStillServed) {
+    StartHost(MakeDataStore(server_.Url("/na"), server_.Url("/euw")));
+    std::vector<std::unique_ptr<EventStream>> streams;
+    for (int i = 0; i < 12; ++i) {
+        streams.push_back(std::make_unique<EventStream>(host_.Port()));
+        ASSERT_TRUE(streams.back()->WaitOpen()) << "stream " << i;
+    }
+    httplib::Client client = host_.Client();
+    client.set_read_timeout(5);
+    const auto refused = client.Get("/host/events");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_EQ(Json::parse(refused->body)["error"],
+              "too many event streams are open (at most 12); close one and try again");
+    // The server still has threads for everything else, also several requests at once.
+    std::vector<std::thread> readers;
+    std::atomic<int> served{0};
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            if (host_.Get(kStatusPath).first == 200) {
+                ++served;
+            }
+        });
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(served, 3);
+    const auto [pluginCode, plugin] = host_.Get("/host/plugin");
+    EXPECT_EQ(pluginCode, 200);
+    EXPECT_EQ(plugin["eventStreams"], 12);
+}
 
 TEST_F(VelHostTest, OncePrintsBothResourcesAndExits) {
     TempFolder folder;
