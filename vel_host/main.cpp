@@ -132,6 +132,13 @@ int Run(const Options& options) {
     hostOptions.hostVersion = *version;
     hostOptions.streamThreshold = options.streamThreshold;
     hostOptions.maxRequestSeconds = options.maxRequestSeconds;
+    // The host loop waits for an outside request to end, so --once bounds them by its own time
+    // limit: it ends in time also when the status server does not answer.
+    if (options.once &&
+        (hostOptions.maxRequestSeconds == 0 ||
+         hostOptions.maxRequestSeconds > static_cast<uint32_t>(options.onceSeconds))) {
+        hostOptions.maxRequestSeconds = static_cast<uint32_t>(options.onceSeconds);
+    }
     hostOptions.verbose = options.verbose;
     PluginHost plugin(loop, hub, store, hostOptions);
     HttpApi http(loop, hub, plugin);
@@ -181,8 +188,11 @@ int Run(const Options& options) {
         exitCode = 1;
     } else if (options.once) {
         const auto deadline = HostLoop::Clock::now() + std::chrono::seconds(options.onceSeconds);
+        // A status published only after the deadline (once the outside request ran out of
+        // time) came too late.
         const bool published =
-            loop.RunUntil([&] { return hub.Resource(kStatusPath).has_value(); }, deadline);
+            loop.RunUntil([&] { return hub.Resource(kStatusPath).has_value(); }, deadline) &&
+            HostLoop::Clock::now() <= deadline;
         if (!published) {
             Fail(loop.StopRequested()
                      ? "interrupted before the plug-in published its status"

@@ -479,6 +479,23 @@ TEST_F(VelHostTest, OnceFailsWhenNothingIsPublished) {
     EXPECT_NE(once.Stderr().find("did not publish"), std::string::npos) << once.Stderr();
 }
 
+TEST_F(VelHostTest, OnceEndsWithinItsTimeLimitWhileTheStatusServerDoesNotAnswer) {
+    server_.Set("/na", StatusAnswer{200, "{}", "application/json", 8s});
+    TempFolder folder;
+    ChildProcess once;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(once.Start(VelHostPath(),
+                           {"--once", "--once-time-limit", "1", "--data-store",
+                            WriteStore(MakeDataStore(server_.Url("/na"), server_.Url("/euw")))},
+                           folder.Path()));
+    const auto exit = once.Wait(6s);
+    ASSERT_TRUE(exit.has_value()) << "--once still running after 6 s";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
+    EXPECT_NE(*exit, 0);
+    EXPECT_EQ(once.Stdout(), "");
+    EXPECT_NE(once.Stderr().find("did not publish"), std::string::npos) << once.Stderr();
+}
+
 TEST(VelHostDefault, OnceWithTheBundledExampleNeedsNoNetwork) {
     TempFolder folder;
     ChildProcess once;
