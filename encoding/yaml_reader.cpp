@@ -233,6 +233,9 @@ private:
             OpenNode& node = Push(target);
             node.step.isIndex = true;
             node.step.index = index;
+            // The entry may have held a member before: its name must not travel with the index
+            // into the path table, where it would cost memory and alias path budget.
+            node.step.name.clear();
             fresh = true;
         } else if (current->Kind() == BindingKind::Structure && hasPendingKey_) {
             target = &names_.Member(*current, std::string_view(pendingKey_));

@@ -256,6 +256,21 @@ TEST(YamlReader, AliasWalksToDeepAnchorsAreBounded) {
                     std::to_string(5 + 3 * fitting));
 }
 
+TEST(YamlReader, AliasPathsOfElementsCostOnlyTheirIndex) {
+    // A sequence element sits at the same level as an earlier member under a 1 MiB key. The
+    // element's place is two short steps from the root, so a hundred aliases of it follow a few
+    // kilobytes of path; the long key belongs to another branch of the document.
+    std::string text = "x:\n  ? " + std::string(1 << 20, 'k') + "\n  : 1\ny: [&a 5]\nz: [";
+    for (int i = 0; i < 100; ++i) {
+        text += "*a, ";
+    }
+    text += "]\n";
+    const BindingResult result = Read(text);
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError().substr(0, 200);
+    ASSERT_EQ(result.value.Member("z").Size(), 100u);
+    EXPECT_EQ(result.value.Member("z").Element(99).GetUnsigned(), 5u);
+}
+
 // The process's peak resident size in kilobytes, where the system reports it.
 long PeakResidentKilobytes() {
 #if defined(__linux__)
