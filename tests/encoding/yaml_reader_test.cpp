@@ -327,6 +327,32 @@ TEST(YamlReader, NestingLimit) {
     ExpectError(std::string(limit + 1, '[') + std::string(limit + 1, ']'),
                 "YAML nesting is deeper than " + std::to_string(limit) +
                     " levels. At line: 1 col: " + std::to_string(limit + 1));
+    // An alias copies its anchored value's depth to where it stands: the copy counts toward the
+    // limit as if it had been written out there.
+    const std::string half(limit / 2, '[');
+    const std::string halfClose(limit / 2, ']');
+    const std::string anchored = "a: &a " + half + "1" + halfClose + "\n";
+    result = Read(anchored + "b: " + std::string(limit / 2 - 1, '[') + "*a" +
+                  std::string(limit / 2 - 1, ']') + "\n");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    inner = &result.value.Member("b");
+    for (std::size_t i = 0; i < limit - 1; ++i) {
+        inner = &inner->Element(0);
+    }
+    EXPECT_EQ(inner->GetUnsigned(), 1u);
+    ExpectError(anchored + "b: " + half + "*a" + halfClose + "\n",
+                "YAML nesting is deeper than " + std::to_string(limit) +
+                    " levels. At line: 2 col: " + std::to_string(4 + limit / 2));
+    // Aliases of aliases cannot build up depth either.
+    std::string chain = "a0: &a0 " + half + "1" + halfClose + "\n";
+    for (int i = 1; i < 10; ++i) {
+        chain += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " " + half + "*a" +
+                 std::to_string(i - 1) + halfClose + "\n";
+    }
+    result = Read(chain);
+    EXPECT_FALSE(result.IsSuccess());
+    EXPECT_EQ(result.GetError().rfind("YAML nesting is deeper than", 0), 0u) << result.GetError();
+
     result = Read(std::string(1000000, '['));
     EXPECT_FALSE(result.IsSuccess());
     EXPECT_EQ(result.GetError().rfind("YAML nesting is deeper than", 0), 0u);
