@@ -233,6 +233,9 @@ private:
             OpenNode& node = Push(target);
             node.step.isIndex = true;
             node.step.index = index;
+            // The entry may have held a member before: its name must not travel with the index
+            // into the path table, where it would cost memory and alias path budget.
+            node.step.name.clear();
             fresh = true;
         } else if (current->Kind() == BindingKind::Structure && hasPendingKey_) {
             target = &names_.Member(*current, std::string_view(pendingKey_));
@@ -452,25 +455,35 @@ private:
     }
 
     // Charges a copy of a whole tree: its nodes and the bytes of its strings and member names.
-    // Counted without recursion, node by node, so that the walk ends as soon as a budget is
-    // exceeded.
+    // The copy lands in the node on top of the stack, so its containers count toward the nesting
+    // limit from that level on, as if they had been written out there: otherwise aliases of
+    // aliases would build trees far deeper than any document may be. Counted without recursion,
+    // node by node, so that the walk ends as soon as a budget or the limit is exceeded.
     bool ChargeAliasTree(const BindingProperty& root, const yaml_event_t& event, const char* name) {
         walk_.clear();
-        walk_.push_back(&root);
+        walk_.push_back(WalkEntry{&root, depth_});
         while (!walk_.empty()) {
-            const BindingProperty* node = walk_.back();
+            const WalkEntry entry = walk_.back();
             walk_.pop_back();
+            const BindingProperty* node = entry.node;
+            const bool container =
+                node->Kind() == BindingKind::Collection || node->Kind() == BindingKind::Structure;
+            if (container && entry.level > DecodeLimits::kMaxNestingDepth) {
+                Fail(FormatMessage(kTooDeep, DecodeLimits::kMaxNestingDepth, Line(event),
+                                   Column(event)));
+                return false;
+            }
             std::uint64_t bytes = 0;
             if (node->Kind() == BindingKind::String) {
                 bytes = node->GetString().size();
             } else if (node->Kind() == BindingKind::Collection) {
                 for (const BindingProperty& element : node->Elements()) {
-                    walk_.push_back(&element);
+                    walk_.push_back(WalkEntry{&element, entry.level + 1});
                 }
             } else if (node->Kind() == BindingKind::Structure) {
                 for (const auto member : node->Members()) {
                     bytes += member.name.size();
-                    walk_.push_back(&member.value);
+                    walk_.push_back(WalkEntry{&member.value, entry.level + 1});
                 }
             }
             if (!ChargeAliasCopy(1, bytes, event, name)) {
@@ -479,6 +492,12 @@ private:
         }
         return true;
     }
+
+    // A node of a tree an alias copies, with the nesting level it will have once copied.
+    struct WalkEntry {
+        const BindingProperty* node;
+        std::size_t level;
+    };
 
     BindingResult result_;
     // Declared after the result: holds names of the result's tree.
@@ -493,7 +512,7 @@ private:
     std::uint64_t aliasCopiedNodes_ = 0;
     std::uint64_t aliasCopiedBytes_ = 0;
     std::uint64_t aliasPathBytes_ = 0;
-    std::vector<const BindingProperty*> walk_;
+    std::vector<WalkEntry> walk_;
     bool documentSeen_ = false;
     bool failed_ = false;
 };

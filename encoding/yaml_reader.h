@@ -12,11 +12,11 @@
 //
 // Messages carry 1-based line and column ("At line: 3 col: 5"), except libyaml's own parse
 // errors, reported as "YAML parser error: <problem>. At line: <l> col: <c>" with libyaml's 0-based
-// position. Only one document is accepted ("Multi-document YAML is not supported."). Nesting is
-// limited to DecodeLimits::kMaxNestingDepth levels, alias copies to
-// DecodeLimits::kMaxAliasCopiedNodes nodes and DecodeLimits::kMaxAliasCopiedBytes bytes of text,
-// and the walks of aliases to their anchors to DecodeLimits::kMaxAliasPathBytes (see
-// encoding/decode_limits.h).
+// position. Only one document is accepted ("Multi-document YAML is not supported."). Nesting,
+// the values that aliases copy included, is limited to DecodeLimits::kMaxNestingDepth levels,
+// alias copies to DecodeLimits::kMaxAliasCopiedNodes nodes and DecodeLimits::kMaxAliasCopiedBytes
+// bytes of text, and the walks of aliases to their anchors to DecodeLimits::kMaxAliasPathBytes
+// (see encoding/decode_limits.h).
 
 #include <cstddef>
 #include <string_view>

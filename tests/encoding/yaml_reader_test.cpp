@@ -56,6 +56,59 @@ TEST(YamlReader, ScalarsInMappings) {
     ExpectError("a: !!int 1x", "Value 1x for 'yaml' of type uint64_t is in an incorrect format");
 }
 
+TEST(YamlReader, ExplicitTagsOnScalars) {
+    // A tag decides the kind whatever the scalar's style; every way of writing the tag counts.
+    EXPECT_TRUE(Read("a: !!bool true").value.Member("a").GetBool());
+    EXPECT_FALSE(Read("a: !!bool OFF").value.Member("a").GetBool(true));
+    EXPECT_EQ(Read("a: !!int '12'").value.Member("a").GetUnsigned(), 12u);
+    EXPECT_EQ(Read("a: !!float \"2\"").value.Member("a").GetFloat(), 2.0);
+    EXPECT_EQ(Read("a: !!bool \"yes\"").value.Member("a").Kind(), BindingKind::Bool);
+    EXPECT_EQ(Read("a: !!str yes").value.Member("a").GetString(), "yes");
+    EXPECT_EQ(Read("a: !!str ~").value.Member("a").GetString(), "~");
+    EXPECT_EQ(Read("a: !<tag:yaml.org,2002:int> 7").value.Member("a").GetUnsigned(), 7u);
+    EXPECT_EQ(Read("%TAG ! tag:yaml.org,2002:\n---\na: !int 5").value.Member("a").GetUnsigned(),
+              5u);
+    // An integer tag on an empty text reads 0.
+    const BindingResult empty = Read("a: !!int\nb: 1");
+    ASSERT_TRUE(empty.IsSuccess()) << empty.GetError();
+    EXPECT_EQ(empty.value.Member("a").Kind(), BindingKind::Unsigned);
+    EXPECT_EQ(empty.value.Member("b").GetUnsigned(), 1u);
+
+    ExpectError("a: !!int 18446744073709551616",
+                "Value 18446744073709551616 for 'yaml' of type uint64_t is out of range");
+    ExpectError("a: !!int -9223372036854775809",
+                "Value -9223372036854775809 for 'yaml' of type int64_t is out of range");
+    ExpectError("a: !!float 1e400", "Value 1e400 for 'yaml' of type double is out of range");
+    ExpectError("a: !!float x", "Value x for 'yaml' of type double is in an incorrect format");
+    ExpectError("a: !!null ~", "Unsupported YAML tag 'tag:yaml.org,2002:null'.");
+    ExpectError("a: !local 7", "Unsupported YAML tag '!local'.");
+    ExpectError("a: ! 7", "Unsupported YAML tag '!'.");
+    ExpectError("- 1\n- !!binary aGk=", "Unsupported YAML tag 'tag:yaml.org,2002:binary'.");
+}
+
+TEST(YamlReader, BlockScalarsFollowThePlainRules) {
+    // Literal and folded scalars are read like plain ones; only quoting makes a text.
+    EXPECT_EQ(Read("a: |-\n  42\n").value.Member("a").GetUnsigned(), 42u);
+    EXPECT_EQ(Read("a: >-\n  -7\n").value.Member("a").GetSigned(), -7);
+    EXPECT_TRUE(Read("a: |-\n  yes\n").value.Member("a").GetBool());
+    const BindingResult empty = Read("a: |\nb: 1\n");
+    ASSERT_TRUE(empty.IsSuccess()) << empty.GetError();
+    EXPECT_TRUE(empty.value.Member("a").IsEmpty());
+    // The kept line break is part of the text, which is then not wholly a number.
+    EXPECT_EQ(Read("a: |\n  42\n").value.Member("a").GetString(), "42\n");
+
+    EXPECT_EQ(Read("a: 'yes'").value.Member("a").GetString(), "yes");
+    EXPECT_EQ(Read("a: \"~\"").value.Member("a").GetString(), "~");
+    EXPECT_EQ(Read("a: ''").value.Member("a").Kind(), BindingKind::String);
+    EXPECT_EQ(Read("a: '-2.5'").value.Member("a").GetString(), "-2.5");
+    // Keys are texts whatever they look like.
+    const BindingResult keys = Read("1: a\nnull: b\ntrue: c\n");
+    ASSERT_TRUE(keys.IsSuccess()) << keys.GetError();
+    EXPECT_EQ(keys.value.Member("1").GetString(), "a");
+    EXPECT_EQ(keys.value.Member("null").GetString(), "b");
+    EXPECT_EQ(keys.value.Member("true").GetString(), "c");
+}
+
 TEST(YamlReader, NestedDocument) {
     const BindingResult result = Read("status: up\n"
                                       "messages:\n"
@@ -136,6 +189,26 @@ TEST(YamlReader, AnchorsAndAliases) {
     ASSERT_TRUE(result.IsSuccess()) << result.GetError();
     EXPECT_EQ(result.value.Member("a").Size(), 1u);
 
+    // An alias copies its anchor's place as the tree stands now: later repeated keys count.
+    result = Read("a: &x {p: 1}\na: {q: 2}\nb: *x");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("b").Size(), 2u);
+    EXPECT_EQ(result.value.Member("b").Member("q").GetUnsigned(), 2u);
+    result = Read("a: &x [1]\na: [2]\nb: *x");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("b").Size(), 2u);
+    // An anchored key inside a flow mapping, an anchored null, an anchored root.
+    result = Read("a: { &k b: 1, c: *k }\nn: &n\nm: *n");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    EXPECT_EQ(result.value.Member("a").Member("c").GetString(), "b");
+    ASSERT_TRUE(result.value.HasMember("m"));
+    EXPECT_TRUE(result.value.Member("m").IsEmpty());
+    ExpectError("&r [1, *r]", "Cannot deserialize cyclic aliases. Alias \"r\". At line: 1 col: 8");
+    ExpectError("a: &x 1\nb:\n  - 2\n  - &x 3",
+                "Duplicate occurrence of anchor \"x\". At line: 4 col: 5");
+    ExpectError("a: 1\nb:\n  - x\n  - *nope",
+                "Undefined alias encountered: \"nope\". At line: 4 col: 5");
+
     ExpectError("a: &x [*x]", "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 8");
     ExpectError("m: &m\n  &k a: 1\n  b: *m",
                 "Cannot deserialize cyclic aliases. Alias \"m\". At line: 3 col: 6");
@@ -150,6 +223,9 @@ TEST(YamlReader, AnchorsAndAliases) {
 TEST(YamlReader, DocumentsAndParserErrors) {
     ExpectError("a: 1\n---\nb: 2", "Multi-document YAML is not supported.");
     ExpectError("---\n...\n---\nb: 2", "Multi-document YAML is not supported.");
+    ExpectError("--- ~\n--- 1", "Multi-document YAML is not supported.");
+    ExpectError("a: 1\n---", "Multi-document YAML is not supported.");
+    EXPECT_EQ(Read("a: 1\n...\n").value.Member("a").GetUnsigned(), 1u);
     ExpectError("a: [1, 2",
                 "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0");
     ExpectError("a: 1\n b: 2",
@@ -256,6 +332,21 @@ TEST(YamlReader, AliasWalksToDeepAnchorsAreBounded) {
                     std::to_string(5 + 3 * fitting));
 }
 
+TEST(YamlReader, AliasPathsOfElementsCostOnlyTheirIndex) {
+    // A sequence element sits at the same level as an earlier member under a 1 MiB key. The
+    // element's place is two short steps from the root, so a hundred aliases of it follow a few
+    // kilobytes of path; the long key belongs to another branch of the document.
+    std::string text = "x:\n  ? " + std::string(1 << 20, 'k') + "\n  : 1\ny: [&a 5]\nz: [";
+    for (int i = 0; i < 100; ++i) {
+        text += "*a, ";
+    }
+    text += "]\n";
+    const BindingResult result = Read(text);
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError().substr(0, 200);
+    ASSERT_EQ(result.value.Member("z").Size(), 100u);
+    EXPECT_EQ(result.value.Member("z").Element(99).GetUnsigned(), 5u);
+}
+
 // The process's peak resident size in kilobytes, where the system reports it.
 long PeakResidentKilobytes() {
 #if defined(__linux__)
@@ -312,6 +403,32 @@ TEST(YamlReader, NestingLimit) {
     ExpectError(std::string(limit + 1, '[') + std::string(limit + 1, ']'),
                 "YAML nesting is deeper than " + std::to_string(limit) +
                     " levels. At line: 1 col: " + std::to_string(limit + 1));
+    // An alias copies its anchored value's depth to where it stands: the copy counts toward the
+    // limit as if it had been written out there.
+    const std::string half(limit / 2, '[');
+    const std::string halfClose(limit / 2, ']');
+    const std::string anchored = "a: &a " + half + "1" + halfClose + "\n";
+    result = Read(anchored + "b: " + std::string(limit / 2 - 1, '[') + "*a" +
+                  std::string(limit / 2 - 1, ']') + "\n");
+    ASSERT_TRUE(result.IsSuccess()) << result.GetError();
+    inner = &result.value.Member("b");
+    for (std::size_t i = 0; i < limit - 1; ++i) {
+        inner = &inner->Element(0);
+    }
+    EXPECT_EQ(inner->GetUnsigned(), 1u);
+    ExpectError(anchored + "b: " + half + "*a" + halfClose + "\n",
+                "YAML nesting is deeper than " + std::to_string(limit) +
+                    " levels. At line: 2 col: " + std::to_string(4 + limit / 2));
+    // Aliases of aliases cannot build up depth either.
+    std::string chain = "a0: &a0 " + half + "1" + halfClose + "\n";
+    for (int i = 1; i < 10; ++i) {
+        chain += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " " + half + "*a" +
+                 std::to_string(i - 1) + halfClose + "\n";
+    }
+    result = Read(chain);
+    EXPECT_FALSE(result.IsSuccess());
+    EXPECT_EQ(result.GetError().rfind("YAML nesting is deeper than", 0), 0u) << result.GetError();
+
     result = Read(std::string(1000000, '['));
     EXPECT_FALSE(result.IsSuccess());
     EXPECT_EQ(result.GetError().rfind("YAML nesting is deeper than", 0), 0u);
