@@ -256,6 +256,32 @@ TEST(MsgPackDecoder, DeclaredCountsDoNotDriveAllocation) {
     EXPECT_LT(BytesAllocated() - before, 64u * 1024u);
 }
 
+TEST(MsgPackDecoder, NestedDeclaredCountsDoNotMultiplyAllocation) {
+    // 200 nested arrays that each declare 4 294 967 295 elements, the innermost holding 16 384
+    // nils: every array is open while the rest of the input is still ahead, yet the whole input
+    // can fill only one of them.
+    Bytes bytes;
+    for (int level = 0; level < 200; ++level) {
+        bytes.insert(bytes.end(), {0xDD, 0xFF, 0xFF, 0xFF, 0xFF});
+    }
+    bytes.resize(bytes.size() + 16384, 0xC0);
+    const std::uint64_t before = BytesAllocated();
+    const Decoded decoded = Decode(bytes);
+    const std::uint64_t allocated = BytesAllocated() - before;
+    ASSERT_TRUE(decoded.result.IsSuccess()) << decoded.result.GetError();
+    EXPECT_EQ(decoded.used, bytes.size());
+    const BindingProperty* inner = &decoded.result.value;
+    for (int level = 1; level < 200; ++level) {
+        ASSERT_EQ(inner->Size(), 1u);
+        inner = &inner->Element(0);
+    }
+    EXPECT_EQ(inner->Size(), 16384u);
+    // The innermost array's elements, their growth and the 199 small outer arrays: a few hundred
+    // kilobytes. Reserving what the remaining input could hold at every level would take about
+    // 200 times the innermost array.
+    EXPECT_LT(allocated, 4u * 1024u * 1024u);
+}
+
 Bytes NestedArrays(std::size_t levels) {
     Bytes bytes(levels, 0x91);
     bytes.push_back(0x01);
