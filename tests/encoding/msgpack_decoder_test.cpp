@@ -169,6 +169,14 @@ TEST(MsgPackDecoder, StringsAndBlobs) {
     EXPECT_EQ(Decode({0xDA, 0x00, 0x01, 'x'}).result.value.GetString(), "x");
     EXPECT_EQ(Decode({0xDB, 0, 0, 0, 0x02, 'o', 'k'}).result.value.GetString(), "ok");
     EXPECT_EQ(Decode({0xA0}).result.value.Kind(), BindingKind::String);
+    EXPECT_EQ(Decode({0xDB, 0, 0, 0, 0}).result.value.Kind(), BindingKind::String);
+    // An empty bin is an empty blob, not an empty value.
+    for (const Bytes& bytes : {Bytes{0xC4, 0x00}, Bytes{0xC5, 0, 0}, Bytes{0xC6, 0, 0, 0, 0}}) {
+        const Decoded decoded = Decode(bytes);
+        EXPECT_EQ(decoded.result.value.Kind(), BindingKind::Blob);
+        EXPECT_EQ(decoded.result.value.Size(), 0u);
+        EXPECT_EQ(decoded.used, bytes.size());
+    }
 
     Bytes long_text = {0xDA, 0x01, 0x2C}; // str 16 of 300 bytes
     long_text.resize(3 + 300, 'z');
