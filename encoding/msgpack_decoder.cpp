@@ -1,5 +1,6 @@
 #include "encoding/msgpack_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -311,10 +312,13 @@ private:
         }
         // An existing collection (repeated key) keeps its elements and is written over from 0.
         target.MakeCollection();
-        // The declaration is not trusted: reserve no more than the remaining bytes can encode.
-        const std::size_t room = DecodeLimits::ReservableElements(count, Remaining());
-        if (room > target.Size()) {
-            target.Reserve(room);
+        // The declaration is not trusted: reserve no more than the remaining bytes can encode,
+        // and no more over all arrays than the whole input can: nested arrays are all open while
+        // the same remaining bytes lie ahead of each of them, but those bytes fill only one.
+        const std::size_t room =
+            DecodeLimits::ReservableElements(count, std::min(Remaining(), reservable_));
+        if (room > target.Size() && target.Reserve(room)) {
+            reservable_ -= room;
         }
         Open(target, FrameState::Array, count);
     }
@@ -338,6 +342,9 @@ private:
     const std::uint8_t* data_;
     std::size_t length_;
     std::size_t position_ = 0;
+    // Elements that array reservations may still add, summed over all arrays: each element takes
+    // at least one byte, so the input's length covers every array it really fills.
+    std::size_t reservable_ = length_ / DecodeLimits::kMinEncodedItemBytes;
     bool failed_ = false;
     BindingResult result_;
     // Declared after the result: holds names of the result's tree.

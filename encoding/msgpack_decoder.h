@@ -15,7 +15,8 @@
 // decoder stops after the first complete value, so callers compare `bytesUsed` with the length to
 // detect trailing data. Decoding is iterative; nesting is limited to
 // DecodeLimits::kMaxNestingDepth levels and declared counts never drive allocation beyond what
-// the remaining bytes can hold (see encoding/decode_limits.h).
+// the remaining bytes can hold, nor, summed over all open arrays, beyond what the whole input can
+// (see encoding/decode_limits.h).
 
 #include <cstddef>
 #include <cstdint>
