@@ -697,6 +697,28 @@ TEST_F(Conversion, OmitDefaultAndOptionalFields) {
     EXPECT_EQ(maybe.value_or(-1), 7);
     EXPECT_EQ(Assign(maybe, BindingProperty("x")), BadFormat("x", "int32"));
     EXPECT_FALSE(maybe.has_value());
+
+    // Inside a record an absent or "empty" member leaves an optional field as it is, like any
+    // other field; a value engages it.
+    every.maybe = 3;
+    every.maybeText.reset();
+    BindingProperty input;
+    input.Member("maybe");
+    BindingResult status;
+    FromProperty(status, every, input, "<value>", registry);
+    EXPECT_TRUE(status.IsSuccess()) << status.GetError();
+    EXPECT_EQ(every.maybe, std::optional<std::int32_t>(3));
+    EXPECT_FALSE(every.maybeText.has_value());
+    input.Member("maybe") = std::int64_t{-4};
+    input.Member("maybeText") = "t";
+    FromProperty(status, every, input, "<value>", registry);
+    EXPECT_TRUE(status.IsSuccess()) << status.GetError();
+    EXPECT_EQ(every.maybe, std::optional<std::int32_t>(-4));
+    EXPECT_EQ(every.maybeText, std::optional<std::string>("t"));
+    input.Member("maybe") = "many";
+    FromProperty(status, every, input, "<value>", registry);
+    EXPECT_EQ(status.GetError(), "Value many for 'maybe' of type int32 is in an incorrect format");
+    EXPECT_FALSE(every.maybe.has_value());
 }
 
 TEST_F(Conversion, WholeRecordsBothWays) {
