@@ -280,6 +280,18 @@ TEST(BindingRegistry, EnumeratorsAreKeptInNameOrder) {
     EXPECT_FALSE(IsEnumValue(level, 3));
     EXPECT_EQ(level.FindValue("A"), nullptr); // exact, case-sensitive
     EXPECT_EQ(level.FindValue("b")->description, "bee");
+
+    // Byte order is unsigned: a name starting with a byte above 127 sorts after every ASCII name,
+    // so the ASCII name is the one a shared value maps to.
+    BindingRegistry other;
+    auto accented = other.RegisterEnum<Testing::Level>("Level");
+    accented.AddValue("\xC3\xA9t\xC3\xA9", 2).AddValue("z", 2).AddValue("A", 1);
+    std::vector<std::string> names;
+    for (const auto& [name, value] : accented.descriptor->values) {
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "z", "\xC3\xA9t\xC3\xA9"}));
+    EXPECT_STREQ(other.EnumName(StaticType::Identity<Testing::Level>(), 2), "z");
 }
 
 TEST(BindingRegistry, TagsAndLookups) {
