@@ -48,12 +48,21 @@ struct EveryKind {
     std::vector<std::vector<std::int32_t>> nested;
 };
 
+// Registered types wrapped in optionals and held in maps.
+struct Wrapped {
+    std::optional<Inner> maybeInner;
+    std::optional<Level> maybeLevel;
+    std::unordered_map<std::string, Level> levelsByName;
+    std::optional<std::vector<Inner>> maybeInners;
+};
+
 } // namespace Korvel::Testing
 
 KORVEL_STATIC_TYPE(enum, Korvel::Testing::Level)
 KORVEL_STATIC_TYPE(struct, Korvel::Testing::Inner)
 KORVEL_STATIC_TYPE(struct, Korvel::Testing::Outer)
 KORVEL_STATIC_TYPE(struct, Korvel::Testing::EveryKind)
+KORVEL_STATIC_TYPE(struct, Korvel::Testing::Wrapped)
 
 namespace {
 
@@ -222,6 +231,36 @@ TEST(BindingRegistry, FieldKindsOfEveryNativeType) {
     EXPECT_EQ(descriptor->FindField("missing"), nullptr);
 }
 
+TEST(BindingRegistry, WrappedRegisteredTypesFindTheirDescriptors) {
+    BindingRegistry registry;
+    const BindingTypeDescriptor* level =
+        registry.RegisterEnum<Testing::Level>("Level").AddValue("Low", 1).descriptor;
+    const BindingTypeDescriptor* inner =
+        registry.RegisterStruct<Testing::Inner>("Inner").descriptor;
+    auto wrapped = registry.RegisterStruct<Testing::Wrapped>("Wrapped");
+    KORVEL_BINDING_FIELD(wrapped, Testing::Wrapped, maybeInner, "maybeInner", "", 0);
+    KORVEL_BINDING_FIELD(wrapped, Testing::Wrapped, maybeLevel, "maybeLevel", "", 0);
+    KORVEL_BINDING_FIELD(wrapped, Testing::Wrapped, levelsByName, "levelsByName", "", 0);
+    KORVEL_BINDING_FIELD(wrapped, Testing::Wrapped, maybeInners, "maybeInners", "", 0);
+    const std::vector<BindingFieldDescriptor>& fields = wrapped.descriptor->fields;
+    ASSERT_EQ(fields.size(), 4u);
+    EXPECT_EQ(fields[0].type.kind, FieldKind::Struct);
+    EXPECT_EQ(fields[0].type.descriptor, inner);
+    EXPECT_TRUE(fields[0].optional);
+    EXPECT_EQ(fields[1].type.kind, FieldKind::Enum);
+    EXPECT_EQ(fields[1].type.descriptor, level);
+    EXPECT_TRUE(fields[1].optional);
+    EXPECT_EQ(fields[2].type.kind, FieldKind::Map);
+    EXPECT_EQ(fields[2].type.elementKind, FieldKind::Enum);
+    EXPECT_EQ(fields[2].type.descriptor, level);
+    EXPECT_FALSE(fields[2].optional);
+    EXPECT_EQ(fields[3].type.kind, FieldKind::Vector);
+    EXPECT_EQ(fields[3].type.elementKind, FieldKind::Struct);
+    EXPECT_EQ(fields[3].type.descriptor, inner);
+    EXPECT_TRUE(fields[3].optional);
+    EXPECT_EQ(fields[3].offset, offsetof(Testing::Wrapped, maybeInners));
+}
+
 TEST(BindingRegistry, EnumeratorsAreKeptInNameOrder) {
     BindingRegistry registry;
     auto builder = registry.RegisterEnum<Testing::Level>("Level");
@@ -241,6 +280,18 @@ TEST(BindingRegistry, EnumeratorsAreKeptInNameOrder) {
     EXPECT_FALSE(IsEnumValue(level, 3));
     EXPECT_EQ(level.FindValue("A"), nullptr); // exact, case-sensitive
     EXPECT_EQ(level.FindValue("b")->description, "bee");
+
+    // Byte order is unsigned: a name starting with a byte above 127 sorts after every ASCII name,
+    // so the ASCII name is the one a shared value maps to.
+    BindingRegistry other;
+    auto accented = other.RegisterEnum<Testing::Level>("Level");
+    accented.AddValue("\xC3\xA9t\xC3\xA9", 2).AddValue("z", 2).AddValue("A", 1);
+    std::vector<std::string> names;
+    for (const auto& [name, value] : accented.descriptor->values) {
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "z", "\xC3\xA9t\xC3\xA9"}));
+    EXPECT_STREQ(other.EnumName(StaticType::Identity<Testing::Level>(), 2), "z");
 }
 
 TEST(BindingRegistry, TagsAndLookups) {

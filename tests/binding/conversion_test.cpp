@@ -509,6 +509,77 @@ TEST_F(Conversion, VectorFields) {
     EXPECT_EQ(none.value.Size(), 0u);
 }
 
+TEST_F(Conversion, EnumerationsInsideVectorsAndMaps) {
+    std::vector<Severity> severities{Severity::Error};
+    BindingProperty input;
+    input.Append() = "warn";
+    input.Append() = std::int64_t{2};
+    input.Append(); // "empty": the element keeps its initial value
+    input.Append() = "0x1";
+    EXPECT_EQ(Assign(severities, input), "");
+    EXPECT_EQ(severities, (std::vector<Severity>{Severity::Warn, Severity::Error, Severity::Info,
+                                                 Severity::Warn}));
+    input.Append() = "fatal";
+    EXPECT_EQ(Assign(severities, input),
+              "fatal is not a valid Severity enumeration value for 'f'.");
+    ASSERT_EQ(severities.size(), 5u);
+    EXPECT_EQ(severities[4], Severity::Info);
+
+    std::unordered_map<std::string, Severity> byKey{{"old", Severity::Warn}};
+    BindingProperty members;
+    members.Member("a") = "error";
+    members.Member("b") = std::uint64_t{1};
+    EXPECT_EQ(Assign(byKey, members), "");
+    EXPECT_EQ(byKey, (std::unordered_map<std::string, Severity>{{"a", Severity::Error},
+                                                                {"b", Severity::Warn}}));
+    members.Member("c") = 1.5;
+    EXPECT_EQ(Assign(byKey, members), "Couldn't assign value to 'f' of enum type because the "
+                                      "input is of an invalid type float.");
+
+    // Out: enum records of the enumeration's identity, numbers that are no enumerator included.
+    const BindingResult built =
+        Build(std::vector<Severity>{Severity::Warn, static_cast<Severity>(5)});
+    ASSERT_TRUE(built.IsSuccess()) << built.GetError();
+    ASSERT_EQ(built.value.Size(), 2u);
+    EXPECT_EQ(built.value.Element(0).GetEnum().value, 1);
+    EXPECT_EQ(built.value.Element(0).GetEnum().type, &StaticType::Identity<Severity>());
+    EXPECT_EQ(built.value.Element(1).GetEnum().value, 5);
+
+    // Elements of an enumeration that was never registered fail in both directions.
+    const BindingResult unlisted = Build(std::vector<Unlisted>{Unlisted::Only});
+    EXPECT_EQ(unlisted.GetError(), "Couldn't convert value of '<value>' because its enumeration "
+                                   "type is not registered.");
+    std::vector<Unlisted> back;
+    BindingProperty one;
+    one.Append() = "only";
+    EXPECT_EQ(Assign(back, one),
+              "Couldn't assign value to 'f' because its enumeration type is not registered.");
+}
+
+TEST_F(Conversion, RecordsInsideMapsAndOptionals) {
+    std::unordered_map<std::string, Inner> byName{{"old", {1, "one"}}};
+    BindingProperty input;
+    input.Member("x").Member("number") = 5;
+    input.Member("y"); // "empty": no entry
+    input.Member("z").Member("label") = "zed";
+    EXPECT_EQ(Assign(byName, input), "");
+    EXPECT_EQ(byName, (std::unordered_map<std::string, Inner>{{"x", {5, ""}}, {"z", {0, "zed"}}}));
+    input.Member("w") = "not a record";
+    EXPECT_EQ(Assign(byName, input),
+              "Couldn't assign value to 'f' of type Inner because the input not a structure.");
+
+    std::optional<Inner> maybe;
+    BindingProperty record;
+    record.Member("label") = "l";
+    EXPECT_EQ(Assign(maybe, record), "");
+    ASSERT_TRUE(maybe.has_value());
+    EXPECT_EQ(*maybe, (Inner{0, "l"}));
+    EXPECT_EQ(Build(maybe).value.Member("label").GetString(), "l");
+    EXPECT_EQ(Assign(maybe, BindingProperty()), "");
+    EXPECT_FALSE(maybe.has_value());
+    EXPECT_TRUE(Build(maybe).value.IsEmpty());
+}
+
 TEST_F(Conversion, MapFields) {
     std::unordered_map<std::string, std::int32_t> map{{"old", 1}};
     BindingProperty input;
@@ -626,6 +697,28 @@ TEST_F(Conversion, OmitDefaultAndOptionalFields) {
     EXPECT_EQ(maybe.value_or(-1), 7);
     EXPECT_EQ(Assign(maybe, BindingProperty("x")), BadFormat("x", "int32"));
     EXPECT_FALSE(maybe.has_value());
+
+    // Inside a record an absent or "empty" member leaves an optional field as it is, like any
+    // other field; a value engages it.
+    every.maybe = 3;
+    every.maybeText.reset();
+    BindingProperty input;
+    input.Member("maybe");
+    BindingResult status;
+    FromProperty(status, every, input, "<value>", registry);
+    EXPECT_TRUE(status.IsSuccess()) << status.GetError();
+    EXPECT_EQ(every.maybe, std::optional<std::int32_t>(3));
+    EXPECT_FALSE(every.maybeText.has_value());
+    input.Member("maybe") = std::int64_t{-4};
+    input.Member("maybeText") = "t";
+    FromProperty(status, every, input, "<value>", registry);
+    EXPECT_TRUE(status.IsSuccess()) << status.GetError();
+    EXPECT_EQ(every.maybe, std::optional<std::int32_t>(-4));
+    EXPECT_EQ(every.maybeText, std::optional<std::string>("t"));
+    input.Member("maybe") = "many";
+    FromProperty(status, every, input, "<value>", registry);
+    EXPECT_EQ(status.GetError(), "Value many for 'maybe' of type int32 is in an incorrect format");
+    EXPECT_FALSE(every.maybe.has_value());
 }
 
 TEST_F(Conversion, WholeRecordsBothWays) {
