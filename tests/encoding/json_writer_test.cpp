@@ -115,6 +115,47 @@ TEST(JsonWriter, EnumsByNameWithARegistry) {
     EXPECT_EQ(WriteJson(value, &registry), R"(["low","error",5,0])");
 }
 
+// The writers reckon the room a string needs as 2 + 6 bytes per byte in 32 bits: from this length
+// on the product wraps. Such texts need gigabytes, so the test runs in 64-bit processes only.
+constexpr std::size_t kWrappingLength = 715827883;
+
+TEST(JsonWriter, TextsTooLongForThe32BitReckoningAreWrittenWhole) {
+    if (sizeof(void*) < 8) {
+        GTEST_SKIP() << "a 32-bit process cannot hold the text and its JSON form together";
+    }
+    {
+        // A member's value, with escapes at both ends, between two other members.
+        BindingProperty value;
+        {
+            std::string text(kWrappingLength, 'a');
+            text.front() = '"';
+            text.back() = '\x1f';
+            value.Member("b").SetString(text);
+        }
+        value.Member("a") = 1;
+        value.Member("c") = 2;
+        const std::string json = WriteJson(value);
+        ASSERT_EQ(json.size(), kWrappingLength + 26);
+        EXPECT_EQ(json.substr(0, 16), R"({"a":1,"b":"\"aa)");
+        EXPECT_EQ(json.substr(json.size() - 16), R"(aa\u001F","c":2})");
+        EXPECT_EQ(json.find_first_not_of('a', 14), json.size() - 14);
+    }
+    {
+        // A member's name, in pretty form.
+        BindingProperty value;
+        {
+            std::string name(kWrappingLength, 'k');
+            name.back() = '\n';
+            value.Member(name) = true;
+        }
+        value.Member("z").MakeCollection();
+        const std::string json = WriteJson(value, nullptr, "\r\n");
+        ASSERT_EQ(json.size(), kWrappingLength + 33);
+        EXPECT_EQ(json.substr(0, 10), "{\r\n    \"kk");
+        EXPECT_EQ(json.substr(json.size() - 29), "kkk\\n\": true,\r\n    \"z\": []\r\n}");
+    }
+}
+
 BindingProperty DeepTree(std::size_t depth) {
     BindingProperty deep;
     BindingProperty* at = &deep;
