@@ -282,3 +282,131 @@ TEST(JsonReader, NestingIsLimited) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace Korvel;
+
+TEST(JsonReader, OnlyTheFourJsonBlanksSurroundTheRoot) {
+    // No byte-order mark, form feed or vertical tab: the reader sees an invalid value.
+    EXPECT_EQ(ErrorOf("\xEF\xBB\xBF[1]"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ErrorOf("\f1"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ErrorOf("\v1"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ValueOf("\r\n\t [1] \t\r\n").Size(), 1u);
+    // A document cut short ends in the error of what was expected next.
+    EXPECT_EQ(ErrorOf("{"), "Error: Missing a name for object member. at offset 1.");
+    EXPECT_EQ(ErrorOf("{\"a\":"), "Error: Invalid value. at offset 5.");
+    EXPECT_EQ(ErrorOf("{\"a\"}"),
+              "Error: Missing a colon after a name of object member. at offset 4.");
+    EXPECT_EQ(ErrorOf("[1,"), "Error: Invalid value. at offset 3.");
+    EXPECT_EQ(ErrorOf("tru"), "Error: Invalid value. at offset 3.");
+    EXPECT_EQ(ErrorOf("truex"),
+              "Error: The document root must not follow by other values. at offset 4.");
+    EXPECT_EQ(ErrorOf("[true false]"),
+              "Error: Missing a comma or ']' after an array element. at offset 6.");
+    // A zero byte inside a string held with a length ends the document there.
+    EXPECT_EQ(ErrorOf(std::string_view("[\"ab\0cd\"]", 9)),
+              "Error: Missing a closing quotation mark in string. at offset 4.");
+}
+
+TEST(JsonReader, NumberGrammarAndForms) {
+    EXPECT_EQ(ErrorOf("-"), "Error: Invalid value. at offset 1.");
+    EXPECT_EQ(ErrorOf("+1"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ErrorOf(".5"), "Error: Invalid value. at offset 0.");
+    EXPECT_EQ(ErrorOf("[01]"),
+              "Error: Missing a comma or ']' after an array element. at offset 2.");
+    EXPECT_EQ(ErrorOf("1.5e"), "Error: Miss exponent in number. at offset 4.");
+
+    const BindingProperty forms = ValueOf("[-0.0, 0e0, 1E2, 1e+2, -1e-2, 9223372036854775808]");
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(forms.Element(i).Kind(), BindingKind::Float) << i;
+    }
+    EXPECT_TRUE(std::signbit(forms.Element(0).GetFloat()));
+    EXPECT_EQ(forms.Element(1).GetFloat(), 0.0);
+    EXPECT_EQ(forms.Element(2).GetFloat(), 100.0);
+    EXPECT_EQ(forms.Element(3).GetFloat(), 100.0);
+    EXPECT_EQ(forms.Element(4).GetFloat(), -0.01);
+    EXPECT_EQ(forms.Element(5).Kind(), BindingKind::Unsigned);
+    EXPECT_EQ(forms.Element(5).GetUnsigned(), 9223372036854775808u);
+
+    // Exponents and fractions of any length are read to the nearest double.
+    EXPECT_EQ(ValueOf("1e-99999999999999999999").GetFloat(), 0.0);
+    EXPECT_EQ(ValueOf("1e0000000000000000000001").GetFloat(), 10.0);
+    EXPECT_EQ(ValueOf("1." + std::string(100000, '9')).GetFloat(), 2.0);
+    EXPECT_EQ(ValueOf("0." + std::string(100000, '0') + "15e100300").GetFloat(), 1.5e299);
+    EXPECT_EQ(ValueOf("3e-324").GetFloat(), 4.9406564584124654e-324);
+    EXPECT_EQ(ValueOf("1.7976931348623158e308").GetFloat(), 1.7976931348623157e308);
+    EXPECT_EQ(ErrorOf("1.7976931348623159e308"),
+              "Error: Number too big to be stored in double. at offset 0.");
+}
+
+TEST(JsonReader, EscapesAndSurrogates) {
+    EXPECT_EQ(ValueOf(R"("\u0041\u00E9\u00e9")").GetString(), "A\xC3\xA9\xC3\xA9");
+    EXPECT_EQ(ValueOf(R"("\uDBFF\uDFFF")").GetString(), "\xF4\x8F\xBF\xBF");
+    // A low surrogate alone is encoded as it stands, like other bytes that are not UTF-8.
+    EXPECT_EQ(ValueOf(R"("\uDC00")").GetString(), "\xED\xB0\x80");
+    // A high surrogate must be followed by the escape of a low one.
+    EXPECT_EQ(ErrorOf(R"(["\uD800\u0041"])"),
+              "Error: The surrogate pair in string is invalid. at offset 2.");
+    EXPECT_EQ(ErrorOf(R"("\uD800")"),
+              "Error: The surrogate pair in string is invalid. at offset 1.");
+    EXPECT_EQ(ErrorOf(R"("\u00")"),
+              "Error: Incorrect hex digit after \\u escape in string. at offset 1.");
+    EXPECT_EQ(ErrorOf(R"("\U0041")"), "Error: Invalid escape character in string. at offset 1.");
+    // Control characters must be escaped; DEL need not be.
+    EXPECT_EQ(ErrorOf("\"a\tb\""), "Error: Invalid escape character in string. at offset 2.");
+    EXPECT_EQ(ErrorOf("{\"k\x1f\":1}"), "Error: Invalid escape character in string. at offset 3.");
+    EXPECT_EQ(ValueOf("\"\x7f\"").GetString(), "\x7f");
+    // Escaped names are decoded like values.
+    EXPECT_EQ(ValueOf(R"({"a\u0062":1})").Member("ab").GetUnsigned(), 1u);
+}
+
+TEST(JsonReader, RepeatedKeysMergeAtEveryLevel) {
+    const BindingProperty merged =
+        ValueOf(R"({"a":{"b":[1],"c":"x"},"a":{"b":[2,[3]],"c":null,"d":{}},"a":{"b":[]}})");
+    const BindingProperty& a = merged.Member("a");
+    EXPECT_EQ(a.Size(), 3u);
+    ASSERT_EQ(a.Member("b").Size(), 3u);
+    EXPECT_EQ(a.Member("b").Element(1).GetUnsigned(), 2u);
+    EXPECT_EQ(a.Member("b").Element(2).Element(0).GetUnsigned(), 3u);
+    EXPECT_EQ(a.Member("c").GetString(), "x");
+    EXPECT_EQ(a.Member("d").Kind(), BindingKind::Structure);
+    // Names that differ only behind an escaped zero are the same name.
+    EXPECT_EQ(ValueOf(R"({"a\u0000x":1,"a":2})").Member("a").GetUnsigned(), 2u);
+}
+
+TEST(JsonReader, LargeDocumentsReadInTimeAndWholly) {
+    // Many members, arriving against their order.
+    std::string members = "{";
+    for (int i = 200000; i > 0; --i) {
+        members += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    }
+    members += "\"\":0}";
+    const BindingProperty read = ValueOf(members);
+    ASSERT_EQ(read.Size(), 200001u);
+    EXPECT_EQ(read.Member("m1").GetUnsigned(), 1u);
+    EXPECT_EQ(read.Member("m200000").GetUnsigned(), 200000u);
+    for (const auto member : read.Members()) {
+        EXPECT_EQ(member.name, ""); // the first in byte order
+        break;
+    }
+
+    // Long texts, plain and escaped, and one key repeated many times.
+    const std::string plain(20000000, 'p');
+    EXPECT_EQ(ValueOf("\"" + plain + "\"").GetString(), plain);
+    std::string escaped = "\"";
+    for (int i = 0; i < 1000000; ++i) {
+        escaped += "\\u00e9";
+    }
+    EXPECT_EQ(ValueOf(escaped + "\"").GetString().size(), 2000000u);
+    std::string repeated = "{";
+    for (int i = 0; i < 100000; ++i) {
+        repeated += "\"a\":[" + std::to_string(i) + "],";
+    }
+    repeated += "\"b\":0}";
+    const BindingProperty appended = ValueOf(repeated);
+    ASSERT_EQ(appended.Member("a").Size(), 100000u);
+    EXPECT_EQ(appended.Member("a").Element(99999).GetUnsigned(), 99999u);
+}
+
+} // namespace

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -113,6 +115,130 @@ TEST(JsonWriter, EnumsByNameWithARegistry) {
     value.Append().SetEnum(0, StaticType::Identity<Unlisted>()); // not registered
     EXPECT_EQ(WriteJson(value), "[-1,2,5,0]");
     EXPECT_EQ(WriteJson(value, &registry), R"(["low","error",5,0])");
+}
+
+TEST(JsonWriter, EveryControlCharacterIsEscapedAndOtherBytesKept) {
+    std::string text;
+    for (char c = 1; c < 0x20; ++c) {
+        text.push_back(c);
+    }
+    text += "\x7f\"\\/\xC3\xA9\xE2\x80\xA8\xFF";
+    BindingProperty value;
+    value.Member(text) = text;
+    const std::string escaped = R"(\u0001\u0002\u0003\u0004\u0005\u0006\u0007\b\t\n\u000B\f\r)"
+                                R"(\u000E\u000F\u0010\u0011\u0012\u0013\u0014\u0015\u0016\u0017)"
+                                R"(\u0018\u0019\u001A\u001B\u001C\u001D\u001E\u001F)"
+                                "\x7f\\\"\\\\/\xC3\xA9\xE2\x80\xA8\xFF";
+    EXPECT_EQ(WriteJson(value), "{\"" + escaped + "\":\"" + escaped + "\"}");
+    const BindingResult back = ReadJson(WriteJson(value));
+    ASSERT_TRUE(back.IsSuccess()) << back.GetError();
+    EXPECT_EQ(back.value, value);
+}
+
+TEST(JsonWriter, FloatsReadBackToTheSameBits) {
+    BindingProperty forms;
+    for (const double d : {-0.0, 5e-324, -5e-324, 1.7976931348623157e308, 1e20, 1e21, 1e-7, 1e-6,
+                           2.2250738585072014e-308}) {
+        forms.Append() = d;
+    }
+    EXPECT_EQ(WriteJson(forms), "[-0.0,5e-324,-5e-324,1.7976931348623157e308,"
+                                "100000000000000000000.0,1e21,1e-7,0.000001,"
+                                "2.2250738585072014e-308]");
+
+    // Random bit patterns: normal numbers of every exponent and subnormal ones.
+    std::mt19937_64 random(20261209);
+    BindingProperty list;
+    for (int i = 0; i < 30000; ++i) {
+        std::uint64_t bits = random();
+        if (i % 3 == 1) {
+            bits &= 0x800FFFFFFFFFFFFFu;
+        }
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isfinite(d)) {
+            list.Append() = d;
+        }
+    }
+    const BindingResult back = ReadJson(WriteJson(list));
+    ASSERT_TRUE(back.IsSuccess()) << back.GetError();
+    ASSERT_EQ(back.value.Size(), list.Size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < list.Size(); ++i) {
+        const double written = list.Element(i).GetFloat();
+        const double read = back.value.Element(i).GetFloat();
+        if (back.value.Element(i).Kind() != BindingKind::Float ||
+            std::memcmp(&written, &read, sizeof read) != 0) {
+            ++differing;
+        }
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
+TEST(JsonWriter, OddShapes) {
+    // A scalar root has no line to break, in either form.
+    EXPECT_EQ(WriteJson(BindingProperty("x"), nullptr, "\r\n"), "\"x\"");
+    BindingProperty number;
+    number = std::int64_t{-3};
+    EXPECT_EQ(WriteJson(number, nullptr, "\n"), "-3");
+    // Empty containers and null elements inside an array.
+    BindingProperty list;
+    list.Append().MakeCollection();
+    list.Append().MakeStructure();
+    list.Append();
+    EXPECT_EQ(WriteJson(list), "[[],{},null]");
+    EXPECT_EQ(WriteJson(list, nullptr, "\r\n"), "[\r\n    [],\r\n    {},\r\n    null\r\n]");
+    // Blobs of every length modulo three; the smallest enum value as a number.
+    BindingProperty blobs;
+    blobs.Append().SetBlob(std::vector<std::uint8_t>{0xFF});
+    blobs.Append().SetBlob(std::vector<std::uint8_t>{0xFF, 0xFE, 0xFD});
+    blobs.Append().SetBlob(std::vector<std::uint8_t>{0, 1, 2, 3});
+    blobs.Append().SetEnum(INT32_MIN, StaticType::Identity<Severity>());
+    EXPECT_EQ(WriteJson(blobs), R"(["/w==","//79","AAECAw==",-2147483648])");
+    // Members in byte order of their names, bytes above 0x7F last.
+    const BindingResult read = ReadJson("{\"\xC3\xA9\":1,\"z\":2,\"\":3,\"Z\":4,\"\x7f\":5}");
+    ASSERT_TRUE(read.IsSuccess());
+    EXPECT_EQ(WriteJson(read.value), "{\"\":3,\"Z\":4,\"z\":2,\"\x7f\":5,\"\xC3\xA9\":1}");
+}
+
+// The writers reckon the room a string needs as 2 + 6 bytes per byte in 32 bits: from this length
+// on the product wraps. Such texts need gigabytes, so the test runs in 64-bit processes only.
+constexpr std::size_t kWrappingLength = 715827883;
+
+TEST(JsonWriter, TextsTooLongForThe32BitReckoningAreWrittenWhole) {
+    if (sizeof(void*) < 8) {
+        GTEST_SKIP() << "a 32-bit process cannot hold the text and its JSON form together";
+    }
+    {
+        // A member's value, with escapes at both ends, between two other members.
+        BindingProperty value;
+        {
+            std::string text(kWrappingLength, 'a');
+            text.front() = '"';
+            text.back() = '\x1f';
+            value.Member("b").SetString(text);
+        }
+        value.Member("a") = 1;
+        value.Member("c") = 2;
+        const std::string json = WriteJson(value);
+        ASSERT_EQ(json.size(), kWrappingLength + 26);
+        EXPECT_EQ(json.substr(0, 16), R"({"a":1,"b":"\"aa)");
+        EXPECT_EQ(json.substr(json.size() - 16), R"(aa\u001F","c":2})");
+        EXPECT_EQ(json.find_first_not_of('a', 14), json.size() - 14);
+    }
+    {
+        // A member's name, in pretty form.
+        BindingProperty value;
+        {
+            std::string name(kWrappingLength, 'k');
+            name.back() = '\n';
+            value.Member(name) = true;
+        }
+        value.Member("z").MakeCollection();
+        const std::string json = WriteJson(value, nullptr, "\r\n");
+        ASSERT_EQ(json.size(), kWrappingLength + 33);
+        EXPECT_EQ(json.substr(0, 10), "{\r\n    \"kk");
+        EXPECT_EQ(json.substr(json.size() - 29), "kkk\\n\": true,\r\n    \"z\": []\r\n}");
+    }
 }
 
 BindingProperty DeepTree(std::size_t depth) {
