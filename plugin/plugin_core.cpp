@@ -155,6 +155,7 @@ void PluginCore::Unsubscribe(std::string_view resourcePath) {
 }
 
 void PluginCore::Shutdown() {
+    ++shutdowns_;
     std::map<std::string, HostEventHandler> subscriptions = std::move(hostSubscriptions_);
     hostSubscriptions_.clear();
     for (const auto& [eventName, handler] : subscriptions) {

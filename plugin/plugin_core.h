@@ -291,6 +291,9 @@ private:
     // Publications of each of the plug-in's own resource paths so far.
     std::map<std::string, uint64_t, std::less<>> publications_;
     uint64_t lastTimerGeneration_ = 0;
+    // Shutdowns so far: a delivery that sees it change stops, since the listeners it still had
+    // to call were removed from their tables.
+    uint64_t shutdowns_ = 0;
     std::map<uint64_t, DeferredEntry> deferred_;
     uint64_t nextDeferredId_ = 1;
     mutable Platform::RecursiveLock deferredLock_;
