@@ -122,8 +122,10 @@ bool KORVEL_CDECL PluginBase::InitializeEntry(void* plugin, const HostContext* c
     if (plugin == nullptr) {
         return false;
     }
+    auto* object = static_cast<PluginBase*>(plugin);
+    const CallbackScope scope(*object);
     try {
-        return static_cast<PluginBase*>(plugin)->Initialize(context);
+        return object->Initialize(context);
     } catch (...) {
         return false;
     }
@@ -139,7 +141,7 @@ void KORVEL_CDECL PluginBase::ShutdownEntry(void* plugin) {
     } catch (...) {
         // The object is destroyed whatever happened during its shutdown.
     }
-    delete object;
+    Dispose(object);
 }
 
 void KORVEL_CDECL PluginBase::GetMemoryStatsEntry(void*, PluginMemoryStats* stats) {

@@ -73,6 +73,11 @@ public:
     // Unsubscribes every host event and empties the subscription, listener,
     // service-proxy and timer tables. Deferred tasks stay with the host.
     virtual void Shutdown();
+    // Destroys an object the host has shut down. When the host does so from inside a callback
+    // of the object that is still under way, the object withdraws its deferred tasks, hands the
+    // host no new ones, and is destroyed once that callback returns, so that the code still
+    // running on it touches no freed memory.
+    static void Dispose(PluginCore* object);
     virtual void SendRequest(HostResourceResponse* response,
                              const HostResourceRequest* request) = 0;
     virtual void SendExternalRequest(ExternalResponseRecord* response,
@@ -199,6 +204,19 @@ public:
     std::size_t LcdsListenerCount() const;
 
 protected:
+    // Counts a callback of the host under way on the object; the last one to return destroys
+    // an object disposed of meanwhile.
+    class CallbackScope {
+    public:
+        explicit CallbackScope(PluginCore& object) : object_(object) { ++object_.callbackDepth_; }
+        ~CallbackScope();
+        CallbackScope(const CallbackScope&) = delete;
+        CallbackScope& operator=(const CallbackScope&) = delete;
+
+    private:
+        PluginCore& object_;
+    };
+
     void SetPluginId(uint32_t pluginId) { pluginId_ = pluginId; }
     void SetUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
     void SetConversionRegistry(const BindingRegistry* registry) { registry_ = registry; }
@@ -234,6 +252,8 @@ private:
         DeferredTask task;
     };
 
+    // Withdraws every deferred task pending with the host.
+    void WithdrawDeferred();
     static void KORVEL_CDECL OnHostEvent(const HostEventRecord* record);
     static void KORVEL_CDECL OnDeferredTimer(void* userData);
     void RunDeferred(uint64_t id);
@@ -297,6 +317,10 @@ private:
     std::map<uint64_t, DeferredEntry> deferred_;
     uint64_t nextDeferredId_ = 1;
     mutable Platform::RecursiveLock deferredLock_;
+    // Host callbacks of the object under way, and whether it was disposed of during one (then
+    // it takes no more deferred tasks; set under the deferred-task lock).
+    uint32_t callbackDepth_ = 0;
+    bool disposed_ = false;
     ClockFunction clock_ = nullptr;
     void* clockContext_ = nullptr;
 };

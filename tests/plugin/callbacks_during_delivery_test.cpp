@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ namespace {
 
 using Client::PluginResourceEventOf;
 using Client::PluginResourceEventType;
+using std::chrono::seconds;
+
+constexpr int64_t kSecond = 1000000000;
 
 class CallbacksDuringDelivery : public ::testing::Test {
 protected:
@@ -96,6 +100,129 @@ TEST_F(CallbacksDuringDelivery, AnLcdsListenerThatShutsDownEndsTheDelivery) {
     host.Subscriptions().back().callback(&record);
     EXPECT_EQ(host.RunDueTimers(), 1u);
     EXPECT_EQ(heard, (std::vector<std::string>{"first"}));
+}
+
+// The host's Shutdown entry point called from inside a callback of the object still under way,
+// as a host does that ends its plug-ins while it is still handing one of them an event. The code
+// still running on the object must find it whole (run under AddressSanitizer in the asan build),
+// and no work of the object may run once the entry point has returned.
+class EndedByTheHost : public TestPlugin {
+public:
+    EndedByTheHost(TestHost& host, bool& destroyed) : host_(host), destroyed_(destroyed) {}
+    ~EndedByTheHost() override { destroyed_ = true; }
+
+    // Hands every fired event to the object's own subscriptions before returning.
+    void FireEvent(const HostEventRecord* event) override {
+        TestPlugin::FireEvent(event);
+        host_.DeliverValue(event->name, event->payload);
+    }
+
+private:
+    TestHost& host_;
+    bool& destroyed_;
+};
+
+class ShutDownInsideACallback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plugin = new EndedByTheHost(host, destroyed);
+        plugin->SetClock(&TestHost::Clock, &host);
+        PluginApiDescriptor descriptor{};
+        descriptor.apiMajor = 18;
+        plugin->Handshake(&descriptor, "vel-service-status");
+        ASSERT_TRUE(plugin->Initialize(host.Context()));
+        host.ClearRecords();
+    }
+
+    void TearDown() override {
+        if (!destroyed) {
+            PluginBase::ShutdownEntry(plugin);
+        }
+    }
+
+    // Work that must not run once the object is shut down: a task and a timer of its own.
+    void AddOtherWork() {
+        plugin->AddDeferred(
+            "other", [this] { ran.push_back("other task"); }, host.Now() + kSecond);
+        plugin->AddTimer("other", 1.0, [this] { ran.push_back("other timer"); });
+    }
+
+    TestHost host;
+    bool destroyed = false;
+    EndedByTheHost* plugin = nullptr;
+    std::vector<std::string> ran;
+};
+
+TEST_F(ShutDownInsideACallback, FromADeferredTask) {
+    AddOtherWork();
+    plugin->AddDeferred(
+        "ending",
+        [this] {
+            PluginBase::ShutdownEntry(plugin);
+            // The task goes on with the object still there; it is destroyed when the task ends,
+            // and what it hands the host now never reaches it.
+            ran.push_back(destroyed ? "destroyed" : "still there");
+            const size_t timerCalls = host.TimerCalls().size();
+            plugin->AddDeferred(
+                "late", [this] { ran.push_back("late"); }, host.Now());
+            EXPECT_EQ(host.TimerCalls().size(), timerCalls);
+        },
+        host.Now());
+    EXPECT_EQ(host.RunDueTimers(), 1u);
+    EXPECT_TRUE(destroyed);
+    host.AdvanceTime(seconds(5));
+    EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(ShutDownInsideACallback, FromATimerHandler) {
+    AddOtherWork();
+    plugin->AddTimer("ending", 0.5, [this] {
+        PluginBase::ShutdownEntry(plugin);
+        ran.push_back("ended");
+    });
+    host.AdvanceTime(seconds(5));
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(ran, (std::vector<std::string>{"ended"}));
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(ShutDownInsideACallback, FromAnEventThePluginItselfPublished) {
+    AddOtherWork();
+    std::vector<std::string> heard;
+    plugin->ObserveResource<BindingProperty>("/a/v1/b",
+                                             [&](const PluginResourceEventOf<BindingProperty>&) {
+                                                 heard.push_back("listener");
+                                                 PluginBase::ShutdownEntry(plugin);
+                                             });
+    plugin->ObserveResource<BindingProperty>(
+        "/a/*/b", [&](const PluginResourceEventOf<BindingProperty>&) { heard.push_back("wild"); });
+    // The publication runs inside a host callback, as all of the plug-in's work does.
+    plugin->AddDeferred(
+        "publish",
+        [this] {
+            EXPECT_TRUE(plugin->PublishResourceValue(PluginResourceEventType::Update, "/a/v1/b",
+                                                     BindingProperty(int64_t{1})));
+            ran.push_back(destroyed ? "destroyed" : "still there");
+        },
+        host.Now());
+    host.RunDueTimers();
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(heard, (std::vector<std::string>{"listener"}));
+    host.AdvanceTime(seconds(5));
+    EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
+}
+
+TEST_F(ShutDownInsideACallback, FromAHostEventHandler) {
+    AddOtherWork();
+    plugin->SubscribeHostEvent("OnEnd", PlainEventHandler([this](const BindingProperty&) {
+                                   PluginBase::ShutdownEntry(plugin);
+                                   ran.push_back(destroyed ? "destroyed" : "still there");
+                               }));
+    EXPECT_EQ(host.Deliver("OnEnd", Json{}), 1u);
+    EXPECT_TRUE(destroyed);
+    host.AdvanceTime(seconds(5));
+    EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
 }
 
 } // namespace
