@@ -1,6 +1,6 @@
-// What the plug-in object does when the code it calls back changes the object while a delivery,
-// a timer run or a streamed read is under way: listeners that shut the object down, timers that
-// remove or re-register themselves, and host read functions that misbehave.
+// What the plug-in object does when the code it calls back changes the object while a delivery or
+// a timer run is under way: listeners that shut the object down, timers that remove or re-register
+// themselves, and a host that ends the object from inside one of its callbacks.
 
 #include "binding/binding_registry.h"
 #include "test_plugin.h"
@@ -100,6 +100,52 @@ TEST_F(CallbacksDuringDelivery, AnLcdsListenerThatShutsDownEndsTheDelivery) {
     host.Subscriptions().back().callback(&record);
     EXPECT_EQ(host.RunDueTimers(), 1u);
     EXPECT_EQ(heard, (std::vector<std::string>{"first"}));
+}
+
+TEST_F(CallbacksDuringDelivery, ATimerThatRemovesItselfRunsNoMore) {
+    int runs = 0;
+    plugin->AddTimer("self", 1.0, [&] {
+        ++runs;
+        plugin->RemoveTimer("self");
+    });
+    host.AdvanceTime(seconds(5));
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(plugin->HasTimer("self"));
+    EXPECT_EQ(host.TimerCalls().size(), 1u);
+    EXPECT_EQ(host.PendingTimerCount(), 0u);
+    EXPECT_EQ(plugin->PendingDeferredCount(), 0u);
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(CallbacksDuringDelivery, ATimerThatReRegistersItselfKeepsOnlyTheNewSchedule) {
+    std::vector<int64_t> runs;
+    plugin->AddTimer("self", 2.0, [&] {
+        runs.push_back(host.Now());
+        if (runs.size() == 1) {
+            plugin->AddTimer("self", 3.0, [&] { runs.push_back(host.Now()); });
+        }
+    });
+    host.AdvanceTime(seconds(12));
+    EXPECT_EQ(runs, (std::vector<int64_t>{2 * kSecond, 5 * kSecond, 8 * kSecond, 11 * kSecond}));
+    EXPECT_EQ(host.PendingTimerCount(), 1u);
+    EXPECT_EQ(plugin->PendingDeferredCount(), 1u);
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(CallbacksDuringDelivery, ATimerThatShutsDownIsNotRearmed) {
+    int runs = 0;
+    int other = 0;
+    plugin->AddTimer("a", 1.0, [&] {
+        ++runs;
+        plugin->Shutdown();
+    });
+    plugin->AddTimer("b", 1.0, [&] { ++other; });
+    host.AdvanceTime(seconds(4));
+    EXPECT_EQ(runs, 1);
+    // "b" was due together with "a"; its firing was already with the host and finds it gone.
+    EXPECT_EQ(other, 0);
+    EXPECT_EQ(host.LogLinesContaining("Couldn't find timer named b").size(), 1u);
+    EXPECT_EQ(host.PendingTimerCount(), 0u);
 }
 
 // The host's Shutdown entry point called from inside a callback of the object still under way,

@@ -146,6 +146,65 @@ TEST_F(Requests, StreamedBodyFailures) {
     ExpectReleased(2);
 }
 
+TEST_F(Requests, StreamedBodiesInOddPiecesOrBrokenOff) {
+    // Every short read that keeps the more-data byte set waits, an empty one too; the read that
+    // clears it ends the body.
+    host.SetStreamedResource("/slow", {{"[", true}, {"", true}, {"\"s\"", true}, {"]", false}});
+    ResourceResult result = plugin->GetResource("/slow");
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(result.value.Element(0).GetString(), "s");
+    EXPECT_EQ(host.WaitCalls().size(), 9u);
+
+    // A body that breaks off after a full buffer: nothing of it is kept.
+    host.ClearRecords();
+    const std::string big = "[\"" + std::string(5000, 'y') + "\"]";
+    host.SetStreamedResource("/cut", {{big, false}}, static_cast<uint32_t>(big.size()), size_t{1});
+    result = plugin->GetResource("/cut");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.message, "Error reading streamed response for GET /cut: Stream read error");
+    EXPECT_TRUE(result.value.IsEmpty());
+    EXPECT_TRUE(host.WaitCalls().empty());
+
+    // A body far beyond its size hint arrives whole, in full buffers.
+    const std::string huge = "[\"" + std::string(3 * 4096 + 17, 'z') + "\"]";
+    host.SetStreamedResource("/huge", {{huge, false}}, 4);
+    result = plugin->GetResource("/huge");
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(result.value.Element(0).GetString().size(), 3u * 4096u + 17u);
+    EXPECT_TRUE(host.WaitCalls().empty());
+    ExpectReleased(3);
+}
+
+// A host whose read function claims more bytes than the buffer it was offered.
+class OverrunningHostPlugin : public TestPlugin {
+public:
+    void SendRequest(HostResourceResponse* response, const HostResourceRequest*) override {
+        response->read = &Read;
+        response->release = &Release;
+    }
+    static bool KORVEL_CDECL Read(void*, void*, uint32_t* length, uint8_t* more) {
+        *length += 1;
+        *more = 1;
+        return true;
+    }
+    static void KORVEL_CDECL Release(HostResourceResponse*) { ++releases; }
+    static inline int releases = 0;
+};
+
+TEST(RequestsToAnOddHost, AReadBeyondTheBufferIsAFailedRead) {
+    TestHost host;
+    OverrunningHostPlugin plugin;
+    PluginApiDescriptor descriptor{};
+    descriptor.apiMajor = 18;
+    plugin.Handshake(&descriptor, "vel-service-status");
+    ASSERT_TRUE(plugin.Initialize(host.Context()));
+    const ResourceResult result = plugin.GetResource("/x");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.message, "Error reading streamed response for GET /x: Stream read error");
+    EXPECT_EQ(OverrunningHostPlugin::releases, 1);
+}
+
 TEST_F(Requests, ExternalRequestCarriesTheUserAgentFirst) {
     host.SetExternalResponse(kUrl, {0, 200, {}, std::string("{}")});
     Fetch();
