@@ -271,5 +271,36 @@ TEST_F(ShutDownInsideACallback, FromAHostEventHandler) {
     EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
 }
 
+// A plug-in object whose own shutdown hands the host one more task.
+class PostingWhileShuttingDown : public TestPlugin {
+public:
+    explicit PostingWhileShuttingDown(bool& ran) : ran_(ran) {}
+    void Shutdown() override {
+        AddDeferred(
+            "during shutdown", [this] { ran_ = true; }, Now());
+        TestPlugin::Shutdown();
+    }
+
+private:
+    bool& ran_;
+};
+
+TEST(ShutDownByTheHost, ATaskPostedDuringTheShutdownNeverRuns) {
+    TestHost host;
+    bool ran = false;
+    auto* plugin = new PostingWhileShuttingDown(ran);
+    plugin->SetClock(&TestHost::Clock, &host);
+    PluginApiDescriptor descriptor{};
+    descriptor.apiMajor = 18;
+    plugin->Handshake(&descriptor, "vel-service-status");
+    ASSERT_TRUE(plugin->Initialize(host.Context()));
+    host.ClearRecords();
+    PluginBase::ShutdownEntry(plugin);
+    ASSERT_EQ(host.TimerCalls().size(), 1u);
+    EXPECT_EQ(host.RunAllTimers(), 1u);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(host.LogLines().empty());
+}
+
 } // namespace
 } // namespace Korvel::Testing

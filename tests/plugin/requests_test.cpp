@@ -295,6 +295,45 @@ TEST_F(Requests, ExternalResponseFailures) {
     EXPECT_TRUE(host.LogLines().empty());
 }
 
+TEST_F(Requests, ExternalRequestsOfOtherMethodsAndTimeLimits) {
+    // The method, its name in the texts, and the caller's time limit pass as given; the caller's
+    // headers follow the user agent in name order.
+    host.SetExternalResponse(kUrl, {0, 404, {}, std::string()});
+    ExternalResponse response =
+        plugin->SendExternal(HttpMethod::Post, kUrl, {{"b", "2"}, {"a", "1"}}, 0);
+    ASSERT_EQ(host.ExternalRequests().size(), 1u);
+    EXPECT_EQ(host.ExternalRequests()[0].method, 6u);
+    EXPECT_EQ(host.ExternalRequests()[0].timeLimit, 0u);
+    EXPECT_EQ(host.ExternalRequests()[0].flag, 1u);
+    EXPECT_EQ(
+        host.ExternalRequests()[0].headers,
+        (std::vector<std::pair<std::string, std::string>>{
+            {"user-agent", "KorvelClient/18.4.1 (vel-service-status)"}, {"a", "1"}, {"b", "2"}}));
+    EXPECT_EQ(response.code, 0);
+    EXPECT_EQ(response.status, 404);
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText,
+              std::string("Error converting response for POST ") + kUrl + ": body was empty");
+
+    // An error status with a JSON body is still a response with a valid body: telling it from a
+    // success is the caller's business.
+    host.SetExternalResponse(kUrl, {0, 503, {{"retry-after", "5"}}, std::string("{\"e\":1}")});
+    response = plugin->SendExternal(HttpMethod::Put, kUrl, {}, 4000000000u);
+    EXPECT_EQ(host.ExternalRequests()[1].timeLimit, 4000000000u);
+    EXPECT_EQ(response.code, 0);
+    EXPECT_EQ(response.status, 503);
+    EXPECT_EQ(response.bodyInvalid, 0);
+    EXPECT_TRUE(response.errorText.empty());
+    EXPECT_EQ(response.headers, (HeaderTable{{"retry-after", "5"}}));
+
+    // A transport failure with no body leaves an empty text.
+    host.SetExternalResponse(kUrl, {2, 0, {}, std::nullopt});
+    response = plugin->SendExternal(HttpMethod::Delete, kUrl, {}, 20);
+    EXPECT_EQ(response.code, 2);
+    EXPECT_TRUE(response.errorText.empty());
+    EXPECT_EQ(response.bodyInvalid, -1);
+}
+
 TEST_F(Requests, TransportCodesWithoutAResponse) {
     struct Case {
         uint32_t transport;
