@@ -141,10 +141,7 @@ void PluginCore::Dispose(PluginCore* object) {
         delete object;
         return;
     }
-    {
-        Platform::RecursiveLockGuard guard(object->deferredLock_);
-        object->disposed_ = true;
-    }
+    object->disposed_ = true;
     object->WithdrawDeferred();
 }
 

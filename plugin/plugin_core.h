@@ -12,6 +12,7 @@
 #include "plugin/request_results.h"
 #include "remoting/http_method.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -217,6 +218,9 @@ protected:
         PluginCore& object_;
     };
 
+    // True once the host has disposed of the object while one of its callbacks was under way:
+    // the code still running then reaches the host no more.
+    bool Disposed() const { return disposed_.load(); }
     void SetPluginId(uint32_t pluginId) { pluginId_ = pluginId; }
     void SetUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
     void SetConversionRegistry(const BindingRegistry* registry) { registry_ = registry; }
@@ -318,9 +322,9 @@ private:
     uint64_t nextDeferredId_ = 1;
     mutable Platform::RecursiveLock deferredLock_;
     // Host callbacks of the object under way, and whether it was disposed of during one (then
-    // it takes no more deferred tasks; set under the deferred-task lock).
+    // it calls the host no more and takes no more deferred tasks).
     uint32_t callbackDepth_ = 0;
-    bool disposed_ = false;
+    std::atomic<bool> disposed_{false};
     ClockFunction clock_ = nullptr;
     void* clockContext_ = nullptr;
 };

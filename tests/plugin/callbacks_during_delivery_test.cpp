@@ -264,8 +264,20 @@ TEST_F(ShutDownInsideACallback, FromAHostEventHandler) {
     plugin->SubscribeHostEvent("OnEnd", PlainEventHandler([this](const BindingProperty&) {
                                    PluginBase::ShutdownEntry(plugin);
                                    ran.push_back(destroyed ? "destroyed" : "still there");
+                                   // Nothing the handler still does reaches the host.
+                                   host.ClearRecords();
+                                   plugin->PublishResourceValue(PluginResourceEventType::Update,
+                                                                "/a/v1/b", BindingProperty());
+                                   plugin->Subscribe("/c/v1/d");
+                                   plugin->AddTimer("again", 1.0, [] {});
+                                   plugin->SendExternal(HttpMethod::Get, "https://x.example/", {},
+                                                        20);
                                }));
     EXPECT_EQ(host.Deliver("OnEnd", Json{}), 1u);
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_TRUE(host.SubscriptionCalls().empty());
+    EXPECT_TRUE(host.TimerCalls().empty());
+    EXPECT_TRUE(host.ExternalRequests().empty());
     EXPECT_TRUE(destroyed);
     host.AdvanceTime(seconds(5));
     EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
