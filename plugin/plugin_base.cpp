@@ -122,8 +122,10 @@ bool KORVEL_CDECL PluginBase::InitializeEntry(void* plugin, const HostContext* c
     if (plugin == nullptr) {
         return false;
     }
+    auto* object = static_cast<PluginBase*>(plugin);
+    const CallbackScope scope(*object);
     try {
-        return static_cast<PluginBase*>(plugin)->Initialize(context);
+        return object->Initialize(context);
     } catch (...) {
         return false;
     }
@@ -139,7 +141,7 @@ void KORVEL_CDECL PluginBase::ShutdownEntry(void* plugin) {
     } catch (...) {
         // The object is destroyed whatever happened during its shutdown.
     }
-    delete object;
+    Dispose(object);
 }
 
 void KORVEL_CDECL PluginBase::GetMemoryStatsEntry(void*, PluginMemoryStats* stats) {
@@ -158,11 +160,14 @@ void KORVEL_CDECL PluginBase::GetMemoryStatsEntry(void*, PluginMemoryStats* stat
 }
 
 const HostFunctionTable* PluginBase::Host() const {
-    return hostContext_ != nullptr ? hostContext_->functions : nullptr;
+    // An object the host has disposed of calls it no more, though code of a callback under way
+    // still runs on it.
+    return hostContext_ != nullptr && !Disposed() ? hostContext_->functions : nullptr;
 }
 
 // The forwarding operations call the host only once it has initialised the
-// plug-in; before that there is no host function table to call.
+// plug-in, and not after it has disposed of it; otherwise there is no host
+// function table to call.
 
 void PluginBase::SendRequest(HostResourceResponse* response, const HostResourceRequest* request) {
     if (const HostFunctionTable* host = Host(); host != nullptr && host->sendRequest != nullptr) {

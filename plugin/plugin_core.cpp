@@ -117,6 +117,13 @@ PluginCore::PluginCore() {
 }
 
 PluginCore::~PluginCore() {
+    WithdrawDeferred();
+    LiveObjects& live = Live();
+    Platform::RecursiveLockGuard guard(live.lock);
+    live.objects.erase(this);
+}
+
+void PluginCore::WithdrawDeferred() {
     LiveObjects& live = Live();
     Platform::RecursiveLockGuard deferredGuard(deferredLock_);
     Platform::RecursiveLockGuard guard(live.lock);
@@ -124,7 +131,24 @@ PluginCore::~PluginCore() {
         live.tickets.erase(entry.ticket);
     }
     live.ReleaseIfEmpty();
-    live.objects.erase(this);
+}
+
+void PluginCore::Dispose(PluginCore* object) {
+    if (object == nullptr) {
+        return;
+    }
+    if (object->callbackDepth_ == 0) {
+        delete object;
+        return;
+    }
+    object->disposed_ = true;
+    object->WithdrawDeferred();
+}
+
+PluginCore::CallbackScope::~CallbackScope() {
+    if (--object_.callbackDepth_ == 0 && object_.disposed_) {
+        delete &object_;
+    }
 }
 
 void PluginCore::Subscribe(std::string_view resourcePath) {
@@ -155,6 +179,7 @@ void PluginCore::Unsubscribe(std::string_view resourcePath) {
 }
 
 void PluginCore::Shutdown() {
+    ++shutdowns_;
     std::map<std::string, HostEventHandler> subscriptions = std::move(hostSubscriptions_);
     hostSubscriptions_.clear();
     for (const auto& [eventName, handler] : subscriptions) {
@@ -191,6 +216,7 @@ void KORVEL_CDECL PluginCore::OnHostEvent(const HostEventRecord* record) {
     if (!IsLive(plugin)) {
         return;
     }
+    const CallbackScope scope(*plugin);
     // Nothing may unwind into the host: a handler that fails (memory
     // exhausted) loses its event.
     try {
@@ -215,6 +241,10 @@ uint64_t PluginCore::AddDeferred(const std::string& label, DeferredTask task, in
     {
         Platform::RecursiveLockGuard guard(deferredLock_);
         id = nextDeferredId_++;
+        if (disposed_) {
+            // The host has shut the object down: the task would run after that.
+            return id;
+        }
         ticket = Live().IssueTicket(this, id);
         DeferredEntry& entry = deferred_[id];
         entry.id = id;
@@ -242,6 +272,7 @@ void KORVEL_CDECL PluginCore::OnDeferredTimer(void* userData) {
         live.tickets.erase(found);
         live.ReleaseIfEmpty();
     }
+    const CallbackScope scope(*owner);
     owner->RunDeferred(id);
 }
 

@@ -12,6 +12,7 @@
 #include "plugin/request_results.h"
 #include "remoting/http_method.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,11 @@ public:
     // Unsubscribes every host event and empties the subscription, listener,
     // service-proxy and timer tables. Deferred tasks stay with the host.
     virtual void Shutdown();
+    // Destroys an object the host has shut down. When the host does so from inside a callback
+    // of the object that is still under way, the object withdraws its deferred tasks, hands the
+    // host no new ones, and is destroyed once that callback returns, so that the code still
+    // running on it touches no freed memory.
+    static void Dispose(PluginCore* object);
     virtual void SendRequest(HostResourceResponse* response,
                              const HostResourceRequest* request) = 0;
     virtual void SendExternalRequest(ExternalResponseRecord* response,
@@ -199,6 +205,22 @@ public:
     std::size_t LcdsListenerCount() const;
 
 protected:
+    // Counts a callback of the host under way on the object; the last one to return destroys
+    // an object disposed of meanwhile.
+    class CallbackScope {
+    public:
+        explicit CallbackScope(PluginCore& object) : object_(object) { ++object_.callbackDepth_; }
+        ~CallbackScope();
+        CallbackScope(const CallbackScope&) = delete;
+        CallbackScope& operator=(const CallbackScope&) = delete;
+
+    private:
+        PluginCore& object_;
+    };
+
+    // True once the host has disposed of the object while one of its callbacks was under way:
+    // the code still running then reaches the host no more.
+    bool Disposed() const { return disposed_.load(); }
     void SetPluginId(uint32_t pluginId) { pluginId_ = pluginId; }
     void SetUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
     void SetConversionRegistry(const BindingRegistry* registry) { registry_ = registry; }
@@ -234,6 +256,8 @@ private:
         DeferredTask task;
     };
 
+    // Withdraws every deferred task pending with the host.
+    void WithdrawDeferred();
     static void KORVEL_CDECL OnHostEvent(const HostEventRecord* record);
     static void KORVEL_CDECL OnDeferredTimer(void* userData);
     void RunDeferred(uint64_t id);
@@ -291,9 +315,16 @@ private:
     // Publications of each of the plug-in's own resource paths so far.
     std::map<std::string, uint64_t, std::less<>> publications_;
     uint64_t lastTimerGeneration_ = 0;
+    // Shutdowns so far: a delivery that sees it change stops, since the listeners it still had
+    // to call were removed from their tables.
+    uint64_t shutdowns_ = 0;
     std::map<uint64_t, DeferredEntry> deferred_;
     uint64_t nextDeferredId_ = 1;
     mutable Platform::RecursiveLock deferredLock_;
+    // Host callbacks of the object under way, and whether it was disposed of during one (then
+    // it calls the host no more and takes no more deferred tasks).
+    uint32_t callbackDepth_ = 0;
+    std::atomic<bool> disposed_{false};
     ClockFunction clock_ = nullptr;
     void* clockContext_ = nullptr;
 };

@@ -119,13 +119,15 @@ void PluginCore::AddResourceListener(std::string_view path, ResourceListener lis
         }
         found->second.push_back(listener);
     }
+    const uint64_t shutdowns = shutdowns_;
     Subscribe(path);
     if (wildcard) {
         return;
     }
-    // The current state of the resource reaches the new listener as its creation.
+    // The current state of the resource reaches the new listener as its creation, unless the
+    // object was shut down (so the listener removed) while the host handled the read.
     ResourceResult current = GetResource(path);
-    if (current.failed || !listener) {
+    if (current.failed || !listener || shutdowns_ != shutdowns) {
         return;
     }
     PluginResourceEvent event;
@@ -150,13 +152,22 @@ void PluginCore::DispatchResourceEvent(const PluginResourceEvent& received) {
     if (auto found = resourceListeners_.find(event->uri); found != resourceListeners_.end()) {
         listeners = found->second;
     }
+    // A listener that shuts the object down removes the others too: none of them hears the rest
+    // of this event.
     const std::vector<std::pair<std::string, ResourceListener>> wildcards = wildcardListeners_;
+    const uint64_t shutdowns = shutdowns_;
     for (const ResourceListener& listener : listeners) {
+        if (shutdowns_ != shutdowns) {
+            return;
+        }
         if (listener) {
             listener(*event);
         }
     }
     for (const auto& [pattern, listener] : wildcards) {
+        if (shutdowns_ != shutdowns) {
+            return;
+        }
         if (listener && MatchesWildcard(pattern, event->uri)) {
             listener(*event);
         }
@@ -198,7 +209,11 @@ void PluginCore::DispatchLcdsEvent(const PluginLcdsEvent& event) {
                 return;
             }
             const std::vector<LcdsListener> copies = listeners->second;
+            const uint64_t shutdowns = shutdowns_;
             for (const LcdsListener& listener : copies) {
+                if (shutdowns_ != shutdowns) {
+                    return; // the listeners left were removed by a shutdown
+                }
                 if (listener) {
                     listener(event);
                 }

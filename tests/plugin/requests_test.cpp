@@ -146,6 +146,65 @@ TEST_F(Requests, StreamedBodyFailures) {
     ExpectReleased(2);
 }
 
+TEST_F(Requests, StreamedBodiesInOddPiecesOrBrokenOff) {
+    // Every short read that keeps the more-data byte set waits, an empty one too; the read that
+    // clears it ends the body.
+    host.SetStreamedResource("/slow", {{"[", true}, {"", true}, {"\"s\"", true}, {"]", false}});
+    ResourceResult result = plugin->GetResource("/slow");
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(result.value.Element(0).GetString(), "s");
+    EXPECT_EQ(host.WaitCalls().size(), 9u);
+
+    // A body that breaks off after a full buffer: nothing of it is kept.
+    host.ClearRecords();
+    const std::string big = "[\"" + std::string(5000, 'y') + "\"]";
+    host.SetStreamedResource("/cut", {{big, false}}, static_cast<uint32_t>(big.size()), size_t{1});
+    result = plugin->GetResource("/cut");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.message, "Error reading streamed response for GET /cut: Stream read error");
+    EXPECT_TRUE(result.value.IsEmpty());
+    EXPECT_TRUE(host.WaitCalls().empty());
+
+    // A body far beyond its size hint arrives whole, in full buffers.
+    const std::string huge = "[\"" + std::string(3 * 4096 + 17, 'z') + "\"]";
+    host.SetStreamedResource("/huge", {{huge, false}}, 4);
+    result = plugin->GetResource("/huge");
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(result.value.Element(0).GetString().size(), 3u * 4096u + 17u);
+    EXPECT_TRUE(host.WaitCalls().empty());
+    ExpectReleased(3);
+}
+
+// A host whose read function claims more bytes than the buffer it was offered.
+class OverrunningHostPlugin : public TestPlugin {
+public:
+    void SendRequest(HostResourceResponse* response, const HostResourceRequest*) override {
+        response->read = &Read;
+        response->release = &Release;
+    }
+    static bool KORVEL_CDECL Read(void*, void*, uint32_t* length, uint8_t* more) {
+        *length += 1;
+        *more = 1;
+        return true;
+    }
+    static void KORVEL_CDECL Release(HostResourceResponse*) { ++releases; }
+    static inline int releases = 0;
+};
+
+TEST(RequestsToAnOddHost, AReadBeyondTheBufferIsAFailedRead) {
+    TestHost host;
+    OverrunningHostPlugin plugin;
+    PluginApiDescriptor descriptor{};
+    descriptor.apiMajor = 18;
+    plugin.Handshake(&descriptor, "vel-service-status");
+    ASSERT_TRUE(plugin.Initialize(host.Context()));
+    const ResourceResult result = plugin.GetResource("/x");
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.message, "Error reading streamed response for GET /x: Stream read error");
+    EXPECT_EQ(OverrunningHostPlugin::releases, 1);
+}
+
 TEST_F(Requests, ExternalRequestCarriesTheUserAgentFirst) {
     host.SetExternalResponse(kUrl, {0, 200, {}, std::string("{}")});
     Fetch();
@@ -234,6 +293,45 @@ TEST_F(Requests, ExternalResponseFailures) {
                                       ": Error: Invalid value. at offset 0.");
     EXPECT_EQ(response.body.GetString(), "<html>busy</html>");
     EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(Requests, ExternalRequestsOfOtherMethodsAndTimeLimits) {
+    // The method, its name in the texts, and the caller's time limit pass as given; the caller's
+    // headers follow the user agent in name order.
+    host.SetExternalResponse(kUrl, {0, 404, {}, std::string()});
+    ExternalResponse response =
+        plugin->SendExternal(HttpMethod::Post, kUrl, {{"b", "2"}, {"a", "1"}}, 0);
+    ASSERT_EQ(host.ExternalRequests().size(), 1u);
+    EXPECT_EQ(host.ExternalRequests()[0].method, 6u);
+    EXPECT_EQ(host.ExternalRequests()[0].timeLimit, 0u);
+    EXPECT_EQ(host.ExternalRequests()[0].flag, 1u);
+    EXPECT_EQ(
+        host.ExternalRequests()[0].headers,
+        (std::vector<std::pair<std::string, std::string>>{
+            {"user-agent", "KorvelClient/18.4.1 (vel-service-status)"}, {"a", "1"}, {"b", "2"}}));
+    EXPECT_EQ(response.code, 0);
+    EXPECT_EQ(response.status, 404);
+    EXPECT_EQ(response.bodyInvalid, 1);
+    EXPECT_EQ(response.errorText,
+              std::string("Error converting response for POST ") + kUrl + ": body was empty");
+
+    // An error status with a JSON body is still a response with a valid body: telling it from a
+    // success is the caller's business.
+    host.SetExternalResponse(kUrl, {0, 503, {{"retry-after", "5"}}, std::string("{\"e\":1}")});
+    response = plugin->SendExternal(HttpMethod::Put, kUrl, {}, 4000000000u);
+    EXPECT_EQ(host.ExternalRequests()[1].timeLimit, 4000000000u);
+    EXPECT_EQ(response.code, 0);
+    EXPECT_EQ(response.status, 503);
+    EXPECT_EQ(response.bodyInvalid, 0);
+    EXPECT_TRUE(response.errorText.empty());
+    EXPECT_EQ(response.headers, (HeaderTable{{"retry-after", "5"}}));
+
+    // A transport failure with no body leaves an empty text.
+    host.SetExternalResponse(kUrl, {2, 0, {}, std::nullopt});
+    response = plugin->SendExternal(HttpMethod::Delete, kUrl, {}, 20);
+    EXPECT_EQ(response.code, 2);
+    EXPECT_TRUE(response.errorText.empty());
+    EXPECT_EQ(response.bodyInvalid, -1);
 }
 
 TEST_F(Requests, TransportCodesWithoutAResponse) {
