@@ -68,10 +68,7 @@ public:
 TEST(CallbacksDuringRead, AListenerRemovedWhileItsFirstReadRunsHearsNothing) {
     TestHost host;
     auto plugin = std::make_unique<ShutDownWhileReading>();
-    plugin->SetClock(&TestHost::Clock, &host);
-    PluginApiDescriptor descriptor{};
-    descriptor.apiMajor = 18;
-    plugin->Handshake(&descriptor, "vel-service-status");
+    RegisterTestPlugin(*plugin, host);
     ASSERT_TRUE(plugin->Initialize(host.Context()));
     host.SetResource("/a/v1/b", Json{{"x", 1}});
     int heard = 0;
@@ -172,10 +169,7 @@ class ShutDownInsideACallback : public ::testing::Test {
 protected:
     void SetUp() override {
         plugin = new EndedByTheHost(host, destroyed);
-        plugin->SetClock(&TestHost::Clock, &host);
-        PluginApiDescriptor descriptor{};
-        descriptor.apiMajor = 18;
-        plugin->Handshake(&descriptor, "vel-service-status");
+        RegisterTestPlugin(*plugin, host);
         ASSERT_TRUE(plugin->Initialize(host.Context()));
         host.ClearRecords();
     }
@@ -301,10 +295,7 @@ TEST(ShutDownByTheHost, ATaskPostedDuringTheShutdownNeverRuns) {
     TestHost host;
     bool ran = false;
     auto* plugin = new PostingWhileShuttingDown(ran);
-    plugin->SetClock(&TestHost::Clock, &host);
-    PluginApiDescriptor descriptor{};
-    descriptor.apiMajor = 18;
-    plugin->Handshake(&descriptor, "vel-service-status");
+    RegisterTestPlugin(*plugin, host);
     ASSERT_TRUE(plugin->Initialize(host.Context()));
     host.ClearRecords();
     PluginBase::ShutdownEntry(plugin);

@@ -22,17 +22,25 @@ public:
 
 // Creates a TestPlugin on the host's virtual clock and runs the handshake
 // with the given host API version.
-inline std::unique_ptr<TestPlugin> MakeTestPlugin(TestHost& host,
-                                                  PluginApiDescriptor* descriptor = nullptr,
-                                                  HostVersion version = {}) {
-    auto plugin = std::make_unique<TestPlugin>();
-    plugin->SetClock(&TestHost::Clock, &host);
+// Puts `plugin` on the test host's clock and registers it with the host's version, as the
+// export does; the plug-in still has to be initialised.
+inline void RegisterTestPlugin(TestPlugin& plugin, TestHost& host,
+                               PluginApiDescriptor* descriptor = nullptr,
+                               HostVersion version = {}) {
+    plugin.SetClock(&TestHost::Clock, &host);
     PluginApiDescriptor local{};
     PluginApiDescriptor* target = descriptor != nullptr ? descriptor : &local;
     target->apiMajor = version.major;
     target->apiMinor = version.minor;
     target->apiPatch = version.patch;
-    plugin->Handshake(target, "vel-service-status");
+    plugin.Handshake(target, "vel-service-status");
+}
+
+inline std::unique_ptr<TestPlugin> MakeTestPlugin(TestHost& host,
+                                                  PluginApiDescriptor* descriptor = nullptr,
+                                                  HostVersion version = {}) {
+    auto plugin = std::make_unique<TestPlugin>();
+    RegisterTestPlugin(*plugin, host, descriptor, version);
     return plugin;
 }
 
