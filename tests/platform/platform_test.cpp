@@ -2,15 +2,19 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <set>
@@ -66,6 +70,61 @@ TEST(VirtualMemory, FreshRegionsAreZeroAndBadRequestsFail) {
     EXPECT_EQ(ReserveRegion(SIZE_MAX), nullptr);
     ReleaseRegion(nullptr, 65536);
     EXPECT_EQ(LiveRegionCount(), before);
+}
+
+// Whether the page at `address` is part of any mapping of the process.
+bool IsMapped(const void* address) {
+#ifdef _WIN32
+    MEMORY_BASIC_INFORMATION info{};
+    return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State != MEM_FREE;
+#else
+    return msync(const_cast<void*>(address), 1, MS_ASYNC) == 0;
+#endif
+}
+
+// Regions lie at 64 KiB boundaries whatever their size, so regions of a size that is not a
+// multiple of it still lie back to back when each starts at the boundary after the one before.
+// Given back together, every one of them goes, and nothing else.
+TEST(VirtualMemory, AdjacentRegionsOfAnySizeAreAllReleased) {
+    for (std::size_t size :
+         {std::size_t{100}, std::size_t{4096}, std::size_t{65536}, std::size_t{65536 + 4096}}) {
+        const std::size_t stride =
+            (size + kRegionAlignment - 1) / kRegionAlignment * kRegionAlignment;
+        const std::size_t before = LiveRegionCount();
+        std::vector<unsigned char*> regions;
+        for (int i = 0; i < 16; ++i) {
+            auto* region = static_cast<unsigned char*>(ReserveRegion(size));
+            ASSERT_NE(region, nullptr) << size;
+            region[size - 1] = 1;
+            regions.push_back(region);
+        }
+        std::sort(regions.begin(), regions.end());
+        std::size_t run = regions.size();
+        for (std::size_t i = 0; i + 2 < regions.size(); ++i) {
+            if (regions[i + 1] == regions[i] + stride &&
+                regions[i + 2] == regions[i + 1] + stride) {
+                run = i;
+                break;
+            }
+        }
+        if (run == regions.size()) {
+            for (unsigned char* region : regions) {
+                ReleaseRegion(region, size);
+            }
+            GTEST_SKIP() << "the system placed no three regions of " << size << " bytes together";
+        }
+        ReleaseAdjacentRegions(regions[run], size, 3);
+        EXPECT_EQ(LiveRegionCount(), before + regions.size() - 3) << size;
+        for (std::size_t i = 0; i < regions.size(); ++i) {
+            EXPECT_EQ(IsMapped(regions[i]), i < run || i >= run + 3) << size << " " << i;
+        }
+        for (std::size_t i = 0; i < regions.size(); ++i) {
+            if (i < run || i >= run + 3) {
+                ReleaseRegion(regions[i], size);
+            }
+        }
+        EXPECT_EQ(LiveRegionCount(), before) << size;
+    }
 }
 
 TEST(VirtualMemory, CountIsExactUnderConcurrency) {
