@@ -319,6 +319,13 @@ TEST(DynamicLibrary, LooksUpLibrariesAndFunctions) {
 }
 #endif // !_WIN32
 
+// An empty name names no library (the POSIX loader would hand out the program itself).
+TEST(DynamicLibrary, EmptyAndMalformedNamesLoadNothing) {
+    EXPECT_EQ(OpenLibrary(""), nullptr);
+    EXPECT_EQ(OpenLibrary("\xC3"), nullptr);
+    EXPECT_EQ(OpenLibrary("\xED\xA0\x80.dll"), nullptr);
+}
+
 TEST(Text, CaseInsensitiveCompare) {
     EXPECT_EQ(CompareTextNoCase("Content-Type", "content-type", 12), 0);
     EXPECT_EQ(CompareTextNoCase("ABCx", "abcY", 3), 0);
