@@ -326,6 +326,26 @@ TEST(DynamicLibrary, EmptyAndMalformedNamesLoadNothing) {
     EXPECT_EQ(OpenLibrary("\xED\xA0\x80.dll"), nullptr);
 }
 
+// Names are UTF-8: a library in a folder whose name is not ASCII loads by its UTF-8 path.
+TEST(DynamicLibrary, NonAsciiPathsLoad) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / fs::path(u8"korvel-bibliothèque-中");
+    fs::create_directories(folder);
+    const fs::path source(KORVEL_PLUGIN_PATH);
+    const fs::path copy = folder / fs::path(u8"plüg-in").concat(source.extension().u8string());
+    fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
+
+    const std::u8string name = copy.u8string();
+    LibraryHandle library = OpenLibrary(reinterpret_cast<const char*>(name.c_str()));
+    EXPECT_NE(library, nullptr) << reinterpret_cast<const char*>(name.c_str());
+    if (library != nullptr) {
+        EXPECT_NE(FindLibraryFunction(library, "load_vel_service_status"), nullptr);
+        CloseLibrary(library);
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
 TEST(Text, CaseInsensitiveCompare) {
     EXPECT_EQ(CompareTextNoCase("Content-Type", "content-type", 12), 0);
     EXPECT_EQ(CompareTextNoCase("ABCx", "abcY", 3), 0);
