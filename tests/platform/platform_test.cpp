@@ -2,8 +2,10 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -11,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -292,6 +295,92 @@ TEST(ExecutablePath, NamesThisProgram) {
     EXPECT_EQ(ReadExecutablePath(small, sizeof small), 4u);
     EXPECT_EQ(std::string(small), text.substr(0, 4));
     EXPECT_EQ(ReadExecutablePath(nullptr, 10), 0u);
+}
+
+#ifndef _WIN32
+// A path cut to fit ends before a character that does not fit whole, never inside it. (The Windows
+// path is in the system's 8-bit code page, not UTF-8.)
+TEST(ExecutablePath, TruncationKeepsWholeCharacters) {
+    char path[4096];
+    ASSERT_GT(ReadExecutablePath(path, sizeof path), 0u);
+    const std::string self(path);
+    const std::string marker = "korvel-exe-";
+    if (std::getenv("KORVEL_EXECUTABLE_PATH_PROBE") == nullptr) {
+        // Run this test again from a copy in a folder whose name holds a two-, a three- and a
+        // four-byte character.
+        namespace fs = std::filesystem;
+        const std::string folderName =
+            marker + "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80-" + std::to_string(getpid());
+        const fs::path folder = fs::temp_directory_path() / folderName;
+        fs::create_directories(folder);
+        const std::string copy = (folder / "platform_tests").string();
+        fs::copy_file(self, copy, fs::copy_options::overwrite_existing);
+        std::vector<std::string> arguments{
+            copy, "--gtest_filter=ExecutablePath.TruncationKeepsWholeCharacters"};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        std::string probe = "KORVEL_EXECUTABLE_PATH_PROBE=1";
+        std::vector<char*> envp{probe.data()};
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            envp.push_back(*entry);
+        }
+        envp.push_back(nullptr);
+        pid_t child = 0;
+        const int started =
+            posix_spawn(&child, copy.c_str(), nullptr, nullptr, argv.data(), envp.data());
+        int status = 0;
+        if (started == 0) {
+            waitpid(child, &status, 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        if (started != 0) {
+            GTEST_SKIP() << "this system cannot start the copy: " << std::strerror(started);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return;
+    }
+
+    const std::size_t first = self.find(marker);
+    ASSERT_NE(first, std::string::npos) << self;
+    const std::size_t s0 = first + marker.size();
+    const std::size_t starts[] = {s0, s0 + 2, s0 + 5, s0 + 9};
+    for (std::size_t room = s0; room <= s0 + 9; ++room) {
+        std::size_t expected = 0;
+        for (std::size_t start : starts) {
+            if (start <= room) {
+                expected = start;
+            }
+        }
+        char cut[4096];
+        EXPECT_EQ(ReadExecutablePath(cut, room + 1), expected) << room;
+        EXPECT_EQ(std::string(cut), self.substr(0, expected)) << room;
+    }
+}
+#endif
+
+// Debugger output from a static constructor that runs before all others, as a load-time
+// constructor of any module may: the hook and its lock work before dynamic initialisation has
+// reached them.
+char earlyText[32] = {};
+
+struct EarlyDebuggerOutput {
+    EarlyDebuggerOutput() {
+        SetDebuggerOutputHook(
+            [](const char* text, void*) { std::snprintf(earlyText, sizeof earlyText, "%s", text); },
+            nullptr);
+        WriteDebuggerOutput("before main");
+        SetDebuggerOutputHook(nullptr, nullptr);
+    }
+};
+
+__attribute__((init_priority(101))) EarlyDebuggerOutput earlyDebuggerOutput;
+
+TEST(DebuggerOutput, WorksFromTheFirstStaticConstructor) {
+    EXPECT_STREQ(earlyText, "before main");
 }
 
 // Windows has a debugger channel and its own system libraries; the tests of
