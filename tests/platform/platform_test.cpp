@@ -181,6 +181,31 @@ TEST(RecursiveLock, ReentrantAndExclusive) {
     EXPECT_EQ(counter, 40000);
 }
 
+// Every Lock counts: after many re-entries the lock is still held until the last Unlock.
+TEST(RecursiveLock, HeldUntilEveryLockIsMatched) {
+    constexpr int kDepth = 1000;
+    RecursiveLock lock;
+    for (int i = 0; i < kDepth; ++i) {
+        lock.Lock();
+    }
+    std::atomic<bool> acquired{false};
+    std::thread other([&] {
+        RecursiveLockGuard guard(lock);
+        acquired = true;
+    });
+    for (int i = 0; i < kDepth - 1; ++i) {
+        lock.Unlock();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(acquired.load());
+    lock.Unlock();
+    other.join();
+    EXPECT_TRUE(acquired.load());
+    // Taken again, over and over, by the thread that had to wait for it.
+    lock.Lock();
+    lock.Unlock();
+}
+
 // Constant-initialised: usable before any dynamic initialisation has run.
 constinit StaticMutex staticMutex;
 
@@ -216,6 +241,32 @@ TEST(Clock, MonotonicCounterAndFrequency) {
     const double seconds = static_cast<double>(end - start) / static_cast<double>(frequency);
     EXPECT_GE(seconds, 0.029);
     EXPECT_LT(seconds, 5.0);
+}
+
+// The counter never goes back, in one thread or across threads, and its ticks are seconds divided
+// by the frequency: it runs at the pace of the standard steady clock.
+TEST(Clock, NeverGoesBackAndKeepsPaceWithTheSteadyClock) {
+    uint64_t last = ReadHighResolutionCounter();
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t now = ReadHighResolutionCounter();
+        ASSERT_GE(now, last);
+        last = now;
+    }
+    uint64_t inThread = 0;
+    std::thread([&] { inThread = ReadHighResolutionCounter(); }).join();
+    EXPECT_GE(inThread, last);
+    EXPECT_GE(ReadHighResolutionCounter(), inThread);
+
+    const double frequency = static_cast<double>(HighResolutionFrequency());
+    const auto steadyStart = std::chrono::steady_clock::now();
+    const uint64_t start = ReadHighResolutionCounter();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const uint64_t end = ReadHighResolutionCounter();
+    const auto steadyEnd = std::chrono::steady_clock::now();
+    const double counted = static_cast<double>(end - start) / frequency;
+    const double steady = std::chrono::duration<double>(steadyEnd - steadyStart).count();
+    EXPECT_LE(counted, steady + 0.001); // a millisecond for rounding between the two clocks
+    EXPECT_GT(counted, steady * 0.9);
 }
 
 TEST(LocalTimeTest, MatchesTheCRuntime) {
@@ -316,7 +367,8 @@ TEST(ExecutablePath, TruncationKeepsWholeCharacters) {
         const std::string copy = (folder / "platform_tests").string();
         fs::copy_file(self, copy, fs::copy_options::overwrite_existing);
         std::vector<std::string> arguments{
-            copy, "--gtest_filter=ExecutablePath.TruncationKeepsWholeCharacters"};
+            copy, "--gtest_filter=ExecutablePath.TruncationKeepsWholeCharacters",
+            "--gtest_brief=1"};
         std::vector<char*> argv;
         for (std::string& argument : arguments) {
             argv.push_back(argument.data());
@@ -470,6 +522,54 @@ TEST(Text, CaseInsensitiveCompare) {
     EXPECT_GT(CompareTextNoCase("b", "A", 1), 0);
     EXPECT_LT(CompareTextNoCase("ab", "abc", 5), 0);
     EXPECT_EQ(CompareTextNoCase("x", "y", 0), 0);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KORVEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KORVEL_ASAN 1
+#endif
+#endif
+
+// Requests the heap cannot meet are refused with null, and a refused resize leaves the block
+// as it was. (AddressSanitizer stops the program on such requests instead.)
+TEST(Heap, ImpossibleRequestsAreRefused) {
+#if defined(KORVEL_ASAN)
+    GTEST_SKIP() << "AddressSanitizer stops the program on impossible requests";
+#else
+    EXPECT_EQ(HeapAllocate(SIZE_MAX), nullptr);
+    EXPECT_EQ(HeapAllocate(SIZE_MAX - 64), nullptr);
+    auto* block = static_cast<char*>(HeapAllocate(16));
+    ASSERT_NE(block, nullptr);
+    std::memcpy(block, "kept as it was", 15);
+    EXPECT_EQ(HeapReallocate(block, SIZE_MAX - 64), nullptr);
+    EXPECT_STREQ(block, "kept as it was");
+    EXPECT_GE(HeapBlockSize(block), 16u);
+    HeapFree(block);
+#endif
+}
+
+// A long text is copied whole, and a block of a size that is no round number reports at least
+// that size.
+TEST(Heap, LongTextsAndOddSizes) {
+    const std::string text(100000, 'k');
+    char* copy = HeapDuplicateText(text.c_str());
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(std::string(copy), text);
+    EXPECT_GE(HeapBlockSize(copy), text.size() + 1);
+    HeapFree(copy);
+
+    void* block = HeapAllocate(1);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 1u);
+    block = HeapReallocate(block, 12345);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 12345u);
+    block = HeapReallocate(block, 3);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 3u);
+    HeapFree(block);
 }
 
 TEST(Heap, RuntimeHeapWithUsableSize) {
