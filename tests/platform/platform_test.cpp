@@ -524,6 +524,22 @@ TEST(Text, CaseInsensitiveCompare) {
     EXPECT_EQ(CompareTextNoCase("x", "y", 0), 0);
 }
 
+// Bytes above ASCII are not letters and compare as unsigned, above every ASCII byte; only ASCII
+// letters fold, so the characters between the two alphabets keep their order against letters.
+// The comparison ends at the first NUL however large the count.
+TEST(Text, CaseInsensitiveCompareOfOtherBytes) {
+    EXPECT_GT(CompareTextNoCase("\xC3\xA9", "z", 2), 0);
+    EXPECT_LT(CompareTextNoCase("Z", "\x80", 1), 0);
+    EXPECT_NE(CompareTextNoCase("\xC3\xA9", "\xC3\x89", 2), 0); // no folding outside ASCII
+    EXPECT_EQ(CompareTextNoCase("\xC3\xA9X", "\xC3\xA9x", 3), 0);
+    EXPECT_LT(CompareTextNoCase("_", "a", 1), 0);
+    EXPECT_LT(CompareTextNoCase("_", "A", 1), 0);
+    EXPECT_LT(CompareTextNoCase("[", "a", 1), 0);
+    EXPECT_GT(CompareTextNoCase("a", "@", 1), 0);
+    EXPECT_EQ(CompareTextNoCase("ab\0x", "AB\0y", 100), 0);
+    EXPECT_GT(CompareTextNoCase("abc", "AB", SIZE_MAX), 0);
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 #define KORVEL_ASAN 1
 #elif defined(__has_feature)
