@@ -6,7 +6,7 @@ namespace Korvel::Platform {
 // GetProcAddress on Windows, dlopen and dlsym elsewhere).
 using LibraryHandle = void*;
 
-// Loads the library by name (ASCII); null when it cannot be found or loaded.
+// Loads the library by name or path (UTF-8); null when it cannot be found or loaded.
 LibraryHandle OpenLibrary(const char* name);
 // The address of an exported function, or null (also for a null library).
 void* FindLibraryFunction(LibraryHandle library, const char* name);

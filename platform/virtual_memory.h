@@ -23,8 +23,9 @@ void PrepareRegion(void* start, std::size_t size);
 void ReleaseRegion(void* region, std::size_t size);
 
 // Gives `count` regions of `size` bytes each back, which were reserved separately and lie back to
-// back from `first` upwards. Where the system allows it this is one call (and one flush of the
-// address translations) instead of `count`.
+// back from `first` upwards: each starts at the first multiple of kRegionAlignment at or after the
+// end of the one before. Where the system allows it this is one call (and one flush of the address
+// translations) instead of `count`.
 void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count);
 
 // Number of regions reserved and not yet released, process-wide.

@@ -5,7 +5,8 @@
 namespace Korvel::Platform {
 
 LibraryHandle OpenLibrary(const char* name) {
-    if (name == nullptr) {
+    // dlopen takes an empty name for the program itself, which is no library.
+    if (name == nullptr || name[0] == '\0') {
         return nullptr;
     }
     return dlopen(name, RTLD_NOW | RTLD_LOCAL);

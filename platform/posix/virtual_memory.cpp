@@ -109,11 +109,22 @@ void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count) {
     if (first == nullptr || count == 0) {
         return;
     }
+    // Each region starts at the 64 KiB boundary after the one before it.
+    const std::size_t length = RoundUp(size, PageSize());
+    const std::size_t stride = RoundUp(size, kRegionAlignment);
+    if (length != stride) {
+        // The gaps between the regions are not theirs and may hold other mappings: each region
+        // is given back on its own.
+        auto* region = static_cast<unsigned char*>(first);
+        for (std::size_t i = 0; i < count; ++i) {
+            ReleaseRegion(region + i * stride, size);
+        }
+        return;
+    }
     // One unmapping may span several mappings.
-    const std::size_t length = RoundUp(size, PageSize()) * count;
-    if (munmap(first, length) == 0) {
+    if (munmap(first, length * count) == 0) {
         liveRegions.fetch_sub(count, std::memory_order_relaxed);
-        HintAbove(first, length);
+        HintAbove(first, length * count);
     }
 }
 

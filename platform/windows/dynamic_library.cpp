@@ -7,21 +7,22 @@
 namespace Korvel::Platform {
 
 LibraryHandle OpenLibrary(const char* name) {
-    if (name == nullptr) {
+    if (name == nullptr || name[0] == '\0') {
         return nullptr;
     }
-    // Library names are ASCII; widen them for LoadLibraryW. The loader wants
-    // backslashes in paths, so forward slashes are turned into them.
+    // Library names are UTF-8; LoadLibraryW takes UTF-16. Malformed UTF-8 (also encoded
+    // surrogates) names no file, and a name longer than MAX_PATH is not looked for. The loader
+    // wants backslashes in paths, so forward slashes are turned into them.
     wchar_t wide[MAX_PATH];
-    int i = 0;
-    for (; name[i] != '\0' && i < MAX_PATH - 1; ++i) {
-        const char c = name[i] == '/' ? '\\' : name[i];
-        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(c));
-    }
-    if (name[i] != '\0') {
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, MAX_PATH);
+    if (length <= 0) {
         return nullptr;
     }
-    wide[i] = L'\0';
+    for (int i = 0; i < length; ++i) {
+        if (wide[i] == L'/') {
+            wide[i] = L'\\';
+        }
+    }
     return LoadLibraryW(wide);
 }
 

@@ -46,10 +46,12 @@ void ReleaseAdjacentRegions(void* first, std::size_t size, std::size_t count) {
     if (first == nullptr) {
         return;
     }
-    // Every reservation is released on its own.
+    // Every reservation is released on its own. Each starts at the boundary of the allocation
+    // granularity after the one before it, whatever its size.
+    const std::size_t stride = (size + kRegionAlignment - 1) / kRegionAlignment * kRegionAlignment;
     auto* region = static_cast<unsigned char*>(first);
     for (std::size_t i = 0; i < count; ++i) {
-        ReleaseRegion(region + i * size, size);
+        ReleaseRegion(region + i * stride, size);
     }
 }
 

@@ -2,15 +2,21 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <spawn.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <set>
@@ -68,6 +74,70 @@ TEST(VirtualMemory, FreshRegionsAreZeroAndBadRequestsFail) {
     EXPECT_EQ(LiveRegionCount(), before);
 }
 
+// Whether the page at `address` is part of any mapping of the process.
+bool IsMapped(const void* address) {
+#ifdef _WIN32
+    MEMORY_BASIC_INFORMATION info{};
+    return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State != MEM_FREE;
+#else
+    // The system reads the byte for the pipe, and refuses when nothing is mapped there; this also
+    // holds under an emulator that keeps the address space reserved for its program.
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return true;
+    }
+    const bool readable = write(ends[1], address, 1) == 1;
+    close(ends[0]);
+    close(ends[1]);
+    return readable;
+#endif
+}
+
+// Regions lie at 64 KiB boundaries whatever their size, so regions of a size that is not a
+// multiple of it still lie back to back when each starts at the boundary after the one before.
+// Given back together, every one of them goes, and nothing else.
+TEST(VirtualMemory, AdjacentRegionsOfAnySizeAreAllReleased) {
+    for (std::size_t size :
+         {std::size_t{100}, std::size_t{4096}, std::size_t{65536}, std::size_t{65536 + 4096}}) {
+        const std::size_t stride =
+            (size + kRegionAlignment - 1) / kRegionAlignment * kRegionAlignment;
+        const std::size_t before = LiveRegionCount();
+        std::vector<unsigned char*> regions;
+        for (int i = 0; i < 16; ++i) {
+            auto* region = static_cast<unsigned char*>(ReserveRegion(size));
+            ASSERT_NE(region, nullptr) << size;
+            region[size - 1] = 1;
+            regions.push_back(region);
+        }
+        std::sort(regions.begin(), regions.end());
+        std::size_t run = regions.size();
+        for (std::size_t i = 0; i + 2 < regions.size(); ++i) {
+            if (regions[i + 1] == regions[i] + stride &&
+                regions[i + 2] == regions[i + 1] + stride) {
+                run = i;
+                break;
+            }
+        }
+        if (run == regions.size()) {
+            for (unsigned char* region : regions) {
+                ReleaseRegion(region, size);
+            }
+            GTEST_SKIP() << "the system placed no three regions of " << size << " bytes together";
+        }
+        ReleaseAdjacentRegions(regions[run], size, 3);
+        EXPECT_EQ(LiveRegionCount(), before + regions.size() - 3) << size;
+        for (std::size_t i = 0; i < regions.size(); ++i) {
+            EXPECT_EQ(IsMapped(regions[i]), i < run || i >= run + 3) << size << " " << i;
+        }
+        for (std::size_t i = 0; i < regions.size(); ++i) {
+            if (i < run || i >= run + 3) {
+                ReleaseRegion(regions[i], size);
+            }
+        }
+        EXPECT_EQ(LiveRegionCount(), before) << size;
+    }
+}
+
 TEST(VirtualMemory, CountIsExactUnderConcurrency) {
     const std::size_t before = LiveRegionCount();
     std::vector<std::future<void>> workers;
@@ -119,6 +189,31 @@ TEST(RecursiveLock, ReentrantAndExclusive) {
     EXPECT_EQ(counter, 40000);
 }
 
+// Every Lock counts: after many re-entries the lock is still held until the last Unlock.
+TEST(RecursiveLock, HeldUntilEveryLockIsMatched) {
+    constexpr int kDepth = 1000;
+    RecursiveLock lock;
+    for (int i = 0; i < kDepth; ++i) {
+        lock.Lock();
+    }
+    std::atomic<bool> acquired{false};
+    std::thread other([&] {
+        RecursiveLockGuard guard(lock);
+        acquired = true;
+    });
+    for (int i = 0; i < kDepth - 1; ++i) {
+        lock.Unlock();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(acquired.load());
+    lock.Unlock();
+    other.join();
+    EXPECT_TRUE(acquired.load());
+    // Taken again, over and over, by the thread that had to wait for it.
+    lock.Lock();
+    lock.Unlock();
+}
+
 // Constant-initialised: usable before any dynamic initialisation has run.
 constinit StaticMutex staticMutex;
 
@@ -156,6 +251,32 @@ TEST(Clock, MonotonicCounterAndFrequency) {
     EXPECT_LT(seconds, 5.0);
 }
 
+// The counter never goes back, in one thread or across threads, and its ticks are seconds divided
+// by the frequency: it runs at the pace of the standard steady clock.
+TEST(Clock, NeverGoesBackAndKeepsPaceWithTheSteadyClock) {
+    uint64_t last = ReadHighResolutionCounter();
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t now = ReadHighResolutionCounter();
+        ASSERT_GE(now, last);
+        last = now;
+    }
+    uint64_t inThread = 0;
+    std::thread([&] { inThread = ReadHighResolutionCounter(); }).join();
+    EXPECT_GE(inThread, last);
+    EXPECT_GE(ReadHighResolutionCounter(), inThread);
+
+    const double frequency = static_cast<double>(HighResolutionFrequency());
+    const auto steadyStart = std::chrono::steady_clock::now();
+    const uint64_t start = ReadHighResolutionCounter();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const uint64_t end = ReadHighResolutionCounter();
+    const auto steadyEnd = std::chrono::steady_clock::now();
+    const double counted = static_cast<double>(end - start) / frequency;
+    const double steady = std::chrono::duration<double>(steadyEnd - steadyStart).count();
+    EXPECT_LE(counted, steady + 0.001); // a millisecond for rounding between the two clocks
+    EXPECT_GT(counted, steady * 0.9);
+}
+
 TEST(LocalTimeTest, MatchesTheCRuntime) {
     const std::time_t now = std::time(nullptr);
     // Single-threaded here, so the C run-time's shared result is safe.
@@ -172,6 +293,34 @@ TEST(LocalTimeTest, MatchesTheCRuntime) {
     EXPECT_GE(time.millisecond, 0);
     EXPECT_LE(time.millisecond, 999);
 }
+
+#ifndef _WIN32
+// A change of time zone shows in the next reading, as a change of the system's zone does on
+// Windows: a process that runs for days must not stamp its lines in the zone it started in.
+TEST(LocalTimeTest, FollowsAChangeOfTimeZone) {
+    const char* saved = std::getenv("TZ");
+    const std::string savedZone = saved != nullptr ? saved : "";
+    const auto minuteOfDay = [](const LocalTime& time) { return time.hour * 60 + time.minute; };
+
+    setenv("TZ", "UTC0", 1);
+    const LocalTime utc = ReadLocalTime();
+    setenv("TZ", "KVL-5:30", 1); // five and a half hours east of UTC
+    const LocalTime east = ReadLocalTime();
+    setenv("TZ", "UTC0", 1);
+    const LocalTime again = ReadLocalTime();
+
+    if (saved != nullptr) {
+        setenv("TZ", savedZone.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+    const int shift = (minuteOfDay(east) - minuteOfDay(utc) + 1440) % 1440;
+    EXPECT_TRUE(shift == 330 || shift == 331) << shift; // the minute may turn between readings
+    const int back = (minuteOfDay(again) - minuteOfDay(utc) + 1440) % 1440;
+    EXPECT_LE(back, 1);
+}
+#endif
 
 TEST(ThreadId, SystemIdentifierPerThread) {
 #ifdef _WIN32
@@ -205,6 +354,93 @@ TEST(ExecutablePath, NamesThisProgram) {
     EXPECT_EQ(ReadExecutablePath(small, sizeof small), 4u);
     EXPECT_EQ(std::string(small), text.substr(0, 4));
     EXPECT_EQ(ReadExecutablePath(nullptr, 10), 0u);
+}
+
+#ifndef _WIN32
+// A path cut to fit ends before a character that does not fit whole, never inside it. (The Windows
+// path is in the system's 8-bit code page, not UTF-8.)
+TEST(ExecutablePath, TruncationKeepsWholeCharacters) {
+    char path[4096];
+    ASSERT_GT(ReadExecutablePath(path, sizeof path), 0u);
+    const std::string self(path);
+    const std::string marker = "korvel-exe-";
+    if (std::getenv("KORVEL_EXECUTABLE_PATH_PROBE") == nullptr) {
+        // Run this test again from a copy in a folder whose name holds a two-, a three- and a
+        // four-byte character.
+        namespace fs = std::filesystem;
+        const std::string folderName =
+            marker + "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80-" + std::to_string(getpid());
+        const fs::path folder = fs::temp_directory_path() / folderName;
+        fs::create_directories(folder);
+        const std::string copy = (folder / "platform_tests").string();
+        fs::copy_file(self, copy, fs::copy_options::overwrite_existing);
+        std::vector<std::string> arguments{
+            copy, "--gtest_filter=ExecutablePath.TruncationKeepsWholeCharacters",
+            "--gtest_brief=1"};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        std::string probe = "KORVEL_EXECUTABLE_PATH_PROBE=1";
+        std::vector<char*> envp{probe.data()};
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            envp.push_back(*entry);
+        }
+        envp.push_back(nullptr);
+        pid_t child = 0;
+        const int started =
+            posix_spawn(&child, copy.c_str(), nullptr, nullptr, argv.data(), envp.data());
+        int status = 0;
+        if (started == 0) {
+            waitpid(child, &status, 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        if (started != 0) {
+            GTEST_SKIP() << "this system cannot start the copy: " << std::strerror(started);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return;
+    }
+
+    const std::size_t first = self.find(marker);
+    ASSERT_NE(first, std::string::npos) << self;
+    const std::size_t s0 = first + marker.size();
+    const std::size_t starts[] = {s0, s0 + 2, s0 + 5, s0 + 9};
+    for (std::size_t room = s0; room <= s0 + 9; ++room) {
+        std::size_t expected = 0;
+        for (std::size_t start : starts) {
+            if (start <= room) {
+                expected = start;
+            }
+        }
+        char cut[4096];
+        EXPECT_EQ(ReadExecutablePath(cut, room + 1), expected) << room;
+        EXPECT_EQ(std::string(cut), self.substr(0, expected)) << room;
+    }
+}
+#endif
+
+// Debugger output from a static constructor that runs before all others, as a load-time
+// constructor of any module may: the hook and its lock work before dynamic initialisation has
+// reached them.
+char earlyText[32] = {};
+
+struct EarlyDebuggerOutput {
+    EarlyDebuggerOutput() {
+        SetDebuggerOutputHook(
+            [](const char* text, void*) { std::snprintf(earlyText, sizeof earlyText, "%s", text); },
+            nullptr);
+        WriteDebuggerOutput("before main");
+        SetDebuggerOutputHook(nullptr, nullptr);
+    }
+};
+
+__attribute__((init_priority(101))) EarlyDebuggerOutput earlyDebuggerOutput;
+
+TEST(DebuggerOutput, WorksFromTheFirstStaticConstructor) {
+    EXPECT_STREQ(earlyText, "before main");
 }
 
 // Windows has a debugger channel and its own system libraries; the tests of
@@ -260,6 +496,33 @@ TEST(DynamicLibrary, LooksUpLibrariesAndFunctions) {
 }
 #endif // !_WIN32
 
+// An empty name names no library (the POSIX loader would hand out the program itself).
+TEST(DynamicLibrary, EmptyAndMalformedNamesLoadNothing) {
+    EXPECT_EQ(OpenLibrary(""), nullptr);
+    EXPECT_EQ(OpenLibrary("\xC3"), nullptr);
+    EXPECT_EQ(OpenLibrary("\xED\xA0\x80.dll"), nullptr);
+}
+
+// Names are UTF-8: a library in a folder whose name is not ASCII loads by its UTF-8 path.
+TEST(DynamicLibrary, NonAsciiPathsLoad) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / fs::path(u8"korvel-bibliothèque-中");
+    fs::create_directories(folder);
+    const fs::path source(KORVEL_PLUGIN_PATH);
+    const fs::path copy = folder / fs::path(u8"plüg-in").concat(source.extension().u8string());
+    fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
+
+    const std::u8string name = copy.u8string();
+    LibraryHandle library = OpenLibrary(reinterpret_cast<const char*>(name.c_str()));
+    EXPECT_NE(library, nullptr) << reinterpret_cast<const char*>(name.c_str());
+    if (library != nullptr) {
+        EXPECT_NE(FindLibraryFunction(library, "load_vel_service_status"), nullptr);
+        CloseLibrary(library);
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
 TEST(Text, CaseInsensitiveCompare) {
     EXPECT_EQ(CompareTextNoCase("Content-Type", "content-type", 12), 0);
     EXPECT_EQ(CompareTextNoCase("ABCx", "abcY", 3), 0);
@@ -267,6 +530,70 @@ TEST(Text, CaseInsensitiveCompare) {
     EXPECT_GT(CompareTextNoCase("b", "A", 1), 0);
     EXPECT_LT(CompareTextNoCase("ab", "abc", 5), 0);
     EXPECT_EQ(CompareTextNoCase("x", "y", 0), 0);
+}
+
+// Bytes above ASCII are not letters and compare as unsigned, above every ASCII byte; only ASCII
+// letters fold, so the characters between the two alphabets keep their order against letters.
+// The comparison ends at the first NUL however large the count.
+TEST(Text, CaseInsensitiveCompareOfOtherBytes) {
+    EXPECT_GT(CompareTextNoCase("\xC3\xA9", "z", 2), 0);
+    EXPECT_LT(CompareTextNoCase("Z", "\x80", 1), 0);
+    EXPECT_NE(CompareTextNoCase("\xC3\xA9", "\xC3\x89", 2), 0); // no folding outside ASCII
+    EXPECT_EQ(CompareTextNoCase("\xC3\xA9X", "\xC3\xA9x", 3), 0);
+    EXPECT_LT(CompareTextNoCase("_", "a", 1), 0);
+    EXPECT_LT(CompareTextNoCase("_", "A", 1), 0);
+    EXPECT_LT(CompareTextNoCase("[", "a", 1), 0);
+    EXPECT_GT(CompareTextNoCase("a", "@", 1), 0);
+    EXPECT_EQ(CompareTextNoCase("ab\0x", "AB\0y", 100), 0);
+    EXPECT_GT(CompareTextNoCase("abc", "AB", SIZE_MAX), 0);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KORVEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KORVEL_ASAN 1
+#endif
+#endif
+
+// Requests the heap cannot meet are refused with null, and a refused resize leaves the block
+// as it was. (AddressSanitizer stops the program on such requests instead.)
+TEST(Heap, ImpossibleRequestsAreRefused) {
+#if defined(KORVEL_ASAN)
+    GTEST_SKIP() << "AddressSanitizer stops the program on impossible requests";
+#else
+    EXPECT_EQ(HeapAllocate(SIZE_MAX), nullptr);
+    EXPECT_EQ(HeapAllocate(SIZE_MAX - 64), nullptr);
+    auto* block = static_cast<char*>(HeapAllocate(16));
+    ASSERT_NE(block, nullptr);
+    std::memcpy(block, "kept as it was", 15);
+    EXPECT_EQ(HeapReallocate(block, SIZE_MAX - 64), nullptr);
+    EXPECT_STREQ(block, "kept as it was");
+    EXPECT_GE(HeapBlockSize(block), 16u);
+    HeapFree(block);
+#endif
+}
+
+// A long text is copied whole, and a block of a size that is no round number reports at least
+// that size.
+TEST(Heap, LongTextsAndOddSizes) {
+    const std::string text(100000, 'k');
+    char* copy = HeapDuplicateText(text.c_str());
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(std::string(copy), text);
+    EXPECT_GE(HeapBlockSize(copy), text.size() + 1);
+    HeapFree(copy);
+
+    void* block = HeapAllocate(1);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 1u);
+    block = HeapReallocate(block, 12345);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 12345u);
+    block = HeapReallocate(block, 3);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(HeapBlockSize(block), 3u);
+    HeapFree(block);
 }
 
 TEST(Heap, RuntimeHeapWithUsableSize) {

@@ -58,6 +58,30 @@ TEST(DebuggerOutput, TextsReachTheSystemChannelAndTheHook) {
     EXPECT_EQ(hooked, (std::vector<std::string>{"both"}));
 }
 
+// A long line goes to the channel whole, in one piece, as it does to the hook.
+TEST(DebuggerOutput, LongLinesReachTheChannelWhole) {
+    std::string line;
+    for (int i = 0; line.size() < 20000; ++i) {
+        line += std::to_string(i) + ' ';
+    }
+    std::vector<std::string> channel;
+    channelTexts = &channel;
+    PVOID watcher = AddVectoredExceptionHandler(1, &WatchDebugPrint);
+    ASSERT_NE(watcher, nullptr);
+    std::vector<std::string> hooked;
+    SetDebuggerOutputHook(
+        [](const char* text, void* context) {
+            static_cast<std::vector<std::string>*>(context)->emplace_back(text);
+        },
+        &hooked);
+    WriteDebuggerOutput(line.c_str());
+    SetDebuggerOutputHook(nullptr, nullptr);
+    RemoveVectoredExceptionHandler(watcher);
+    channelTexts = nullptr;
+    EXPECT_EQ(channel, std::vector<std::string>{line});
+    EXPECT_EQ(hooked, std::vector<std::string>{line});
+}
+
 TEST(DynamicLibrary, LooksUpLibrariesAndFunctions) {
     EXPECT_EQ(OpenLibrary("NoSuchLibraryAnywhere.dll"), nullptr);
     EXPECT_EQ(OpenLibrary(nullptr), nullptr);
