@@ -3,6 +3,7 @@
 // themselves, and a host that ends the object from inside one of its callbacks.
 
 #include "binding/binding_registry.h"
+#include "diagnostics/log.h"
 #include "test_plugin.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,39 @@ TEST_F(ShutDownInsideACallback, FromAHostEventHandler) {
     EXPECT_TRUE(destroyed);
     host.AdvanceTime(seconds(5));
     EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
+}
+
+TEST_F(ShutDownInsideACallback, LogLinesAfterTheShutdownNeverReachTheHost) {
+    plugin->SubscribeHostEvent("OnEnd", PlainEventHandler([this](const BindingProperty&) {
+                                   LogMessage(LogLevel::Warn, kLogCategoryDbg, "before");
+                                   PluginBase::ShutdownEntry(plugin);
+                                   LogMessage(LogLevel::Warn, kLogCategoryDbg, "after");
+                               }));
+    EXPECT_EQ(host.Deliver("OnEnd", Json{}), 1u);
+    EXPECT_TRUE(destroyed);
+    ASSERT_EQ(host.LogLines().size(), 1u);
+    EXPECT_EQ(host.LogLines()[0].text, "before");
+}
+
+TEST_F(ShutDownInsideACallback, FromInsideTheHostsLogFunction) {
+    host.AtHostCall([this](size_t, const std::string& function) {
+        if (function == "Log" && !destroyed) {
+            PluginBase::ShutdownEntry(plugin);
+        }
+    });
+    plugin->AddDeferred(
+        "logging",
+        [this] {
+            LogMessage(LogLevel::Warn, kLogCategoryDbg, "first");
+            LogMessage(LogLevel::Warn, kLogCategoryDbg, "second");
+            ran.push_back(destroyed ? "destroyed" : "still there");
+        },
+        host.Now());
+    EXPECT_EQ(host.RunDueTimers(), 1u);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
+    ASSERT_EQ(host.LogLines().size(), 1u);
+    EXPECT_EQ(host.LogLines()[0].text, "first");
 }
 
 // A plug-in object whose own shutdown hands the host one more task.
