@@ -311,6 +311,38 @@ TEST_F(ShutDownInsideACallback, FromInsideTheHostsLogFunction) {
     EXPECT_EQ(host.LogLines()[0].text, "first");
 }
 
+// A host that ends the object while it reads a streamed body sees no more reads (nor waits) from
+// it: the object calls the host's wait functions no more, so it could only poll a stream that may
+// not move until the host runs. The response is still given back.
+TEST_F(ShutDownInsideACallback, WhileAStreamedBodyIsRead) {
+    std::vector<StreamChunk> chunks = {{"[1,", true}};
+    for (int i = 0; i < 20; ++i) {
+        chunks.push_back({"", true});
+    }
+    chunks.push_back({"2]", false});
+    host.SetStreamedResource("/a/v1/stream", chunks);
+    bool ended = false;
+    std::vector<std::string> afterwards;
+    host.AtHostCall([&](size_t, const std::string& function) {
+        if (ended) {
+            afterwards.push_back(function);
+        } else if (function == "Read") {
+            PluginBase::ShutdownEntry(plugin);
+            ended = true;
+        }
+    });
+    ResourceResult result;
+    plugin->AddDeferred(
+        "reading", [&] { result = plugin->GetResource("/a/v1/stream"); }, host.Now());
+    EXPECT_EQ(host.RunDueTimers(), 1u);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(afterwards, (std::vector<std::string>{"Release"}));
+    EXPECT_EQ(host.UnreleasedResponseCount(), 0u);
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.message,
+              "Error reading streamed response for GET /a/v1/stream: Stream read error");
+}
+
 // A plug-in object whose own shutdown hands the host one more task.
 class PostingWhileShuttingDown : public TestPlugin {
 public:
