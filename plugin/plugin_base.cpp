@@ -141,6 +141,11 @@ void KORVEL_CDECL PluginBase::ShutdownEntry(void* plugin) {
     } catch (...) {
         // The object is destroyed whatever happened during its shutdown.
     }
+    // A callback still under way on the object may go on logging until it returns; its lines
+    // must not reach a host that has shut the plug-in down.
+    if (object->logTarget_ != nullptr) {
+        object->logTarget_->Unbind();
+    }
     Dispose(object);
 }
 

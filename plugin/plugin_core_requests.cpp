@@ -51,8 +51,12 @@ void Fail(ResourceResult& result, int32_t code, std::string message) {
 }
 
 // Collects a streamed body. False when a read failed (or reported more bytes than it was
-// offered, which no working host does).
-bool ReadStream(PluginCore& plugin, const HostResourceResponse& response, std::string& text) {
+// offered, which no working host does), and when `ended` reports that the host has shut the
+// object down before the body was complete: the object no longer lets the host work between
+// reads, so it stops asking for bytes that may not come until the host does.
+template <typename Ended>
+bool ReadStream(PluginCore& plugin, const HostResourceResponse& response, std::string& text,
+                const Ended& ended) {
     const HostReadFunction read = response.read;
     void* const context = response.readContext;
     const uint32_t hint = response.sizeHint;
@@ -60,6 +64,9 @@ bool ReadStream(PluginCore& plugin, const HostResourceResponse& response, std::s
     char buffer[kStreamBufferSize];
     uint8_t more = 1;
     while (more != 0) {
+        if (ended()) {
+            return false;
+        }
         uint32_t length = kStreamBufferSize;
         more = 1;
         if (!read(context, buffer, &length, &more) || length > kStreamBufferSize) {
@@ -109,7 +116,7 @@ ResourceResult PluginCore::GetResource(std::string_view path) {
     }
     if (response.read != nullptr) {
         std::string text;
-        if (!ReadStream(*this, response, text)) {
+        if (!ReadStream(*this, response, text, [this] { return Disposed(); })) {
             Fail(result, 0,
                  FormatMessage("Error reading streamed response for %1 %2: %3", method, pathText,
                                "Stream read error"));

@@ -15,11 +15,16 @@ const char* PluginLogTarget::GetName() const {
 }
 
 bool PluginLogTarget::Write(const LogRecord& record) {
-    if (host_ == nullptr || host_->log == nullptr) {
+    const HostFunctionTable* host = host_.load();
+    if (host == nullptr || host->log == nullptr) {
         return false;
     }
-    host_->log(host_, record.level, record.message != nullptr ? record.message : "");
+    host->log(host, record.level, record.message != nullptr ? record.message : "");
     return true;
+}
+
+void PluginLogTarget::Unbind() {
+    host_.store(nullptr);
 }
 
 } // namespace Korvel

@@ -3,6 +3,8 @@
 #include "diagnostics/log_target.h"
 #include "plugin/host_function_table.h"
 
+#include <atomic>
+
 namespace Korvel {
 
 // The log target that hands the plug-in's log lines to the host: each record
@@ -15,9 +17,12 @@ public:
 
     const char* GetName() const override;
     bool Write(const LogRecord& record) override;
+    // Stops handing lines to the host: the host has shut the plug-in down, though code of one of
+    // its callbacks may still be running and logging. Lines written afterwards are dropped.
+    void Unbind();
 
 private:
-    const HostFunctionTable* host_;
+    std::atomic<const HostFunctionTable*> host_;
 };
 
 } // namespace Korvel

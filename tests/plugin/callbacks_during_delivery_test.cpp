@@ -3,6 +3,7 @@
 // themselves, and a host that ends the object from inside one of its callbacks.
 
 #include "binding/binding_registry.h"
+#include "diagnostics/log.h"
 #include "test_plugin.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,71 @@ TEST_F(ShutDownInsideACallback, FromAHostEventHandler) {
     EXPECT_TRUE(destroyed);
     host.AdvanceTime(seconds(5));
     EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
+}
+
+TEST_F(ShutDownInsideACallback, LogLinesAfterTheShutdownNeverReachTheHost) {
+    plugin->SubscribeHostEvent("OnEnd", PlainEventHandler([this](const BindingProperty&) {
+                                   LogMessage(LogLevel::Warn, kLogCategoryDbg, "before");
+                                   PluginBase::ShutdownEntry(plugin);
+                                   LogMessage(LogLevel::Warn, kLogCategoryDbg, "after");
+                               }));
+    EXPECT_EQ(host.Deliver("OnEnd", Json{}), 1u);
+    EXPECT_TRUE(destroyed);
+    ASSERT_EQ(host.LogLines().size(), 1u);
+    EXPECT_EQ(host.LogLines()[0].text, "before");
+}
+
+TEST_F(ShutDownInsideACallback, FromInsideTheHostsLogFunction) {
+    host.AtHostCall([this](size_t, const std::string& function) {
+        if (function == "Log" && !destroyed) {
+            PluginBase::ShutdownEntry(plugin);
+        }
+    });
+    plugin->AddDeferred(
+        "logging",
+        [this] {
+            LogMessage(LogLevel::Warn, kLogCategoryDbg, "first");
+            LogMessage(LogLevel::Warn, kLogCategoryDbg, "second");
+            ran.push_back(destroyed ? "destroyed" : "still there");
+        },
+        host.Now());
+    EXPECT_EQ(host.RunDueTimers(), 1u);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(ran, (std::vector<std::string>{"still there"}));
+    ASSERT_EQ(host.LogLines().size(), 1u);
+    EXPECT_EQ(host.LogLines()[0].text, "first");
+}
+
+// A host that ends the object while it reads a streamed body sees no more reads (nor waits) from
+// it: the object calls the host's wait functions no more, so it could only poll a stream that may
+// not move until the host runs. The response is still given back.
+TEST_F(ShutDownInsideACallback, WhileAStreamedBodyIsRead) {
+    std::vector<StreamChunk> chunks = {{"[1,", true}};
+    for (int i = 0; i < 20; ++i) {
+        chunks.push_back({"", true});
+    }
+    chunks.push_back({"2]", false});
+    host.SetStreamedResource("/a/v1/stream", chunks);
+    bool ended = false;
+    std::vector<std::string> afterwards;
+    host.AtHostCall([&](size_t, const std::string& function) {
+        if (ended) {
+            afterwards.push_back(function);
+        } else if (function == "Read") {
+            PluginBase::ShutdownEntry(plugin);
+            ended = true;
+        }
+    });
+    ResourceResult result;
+    plugin->AddDeferred(
+        "reading", [&] { result = plugin->GetResource("/a/v1/stream"); }, host.Now());
+    EXPECT_EQ(host.RunDueTimers(), 1u);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(afterwards, (std::vector<std::string>{"Release"}));
+    EXPECT_EQ(host.UnreleasedResponseCount(), 0u);
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.message,
+              "Error reading streamed response for GET /a/v1/stream: Stream read error");
 }
 
 // A plug-in object whose own shutdown hands the host one more task.

@@ -48,6 +48,30 @@ bool AllZero(const uint8_t* bytes, size_t size) {
 
 } // namespace
 
+// Counts the host call when the host function returns, whichever way it does.
+class TestHost::CallEnd {
+public:
+    CallEnd(TestHost& host, const char* function) : host_(host), function_(function) {}
+    ~CallEnd() { host_.HostCalled(function_); }
+    CallEnd(const CallEnd&) = delete;
+    CallEnd& operator=(const CallEnd&) = delete;
+
+private:
+    TestHost& host_;
+    const char* function_;
+};
+
+void TestHost::HostCalled(const char* function) {
+    const size_t number = ++hostCalls_;
+    if (callHook_ && !inCallHook_) {
+        // A copy: the hook may replace or remove itself.
+        const auto hook = callHook_;
+        inCallHook_ = true;
+        hook(number, function);
+        inCallHook_ = false;
+    }
+}
+
 TestHost::TestHost() {
     table_.functions.sendRequest = &TestHost::SendRequestEntry;
     table_.functions.sendExternalRequest = &TestHost::SendExternalRequestEntry;
@@ -214,6 +238,7 @@ void KORVEL_CDECL TestHost::SetTimerEntry(const HostFunctionTable* table, const 
                                           HostTimerCallback callback, void* userData,
                                           double delaySeconds, uint32_t flags) {
     TestHost& host = From(table);
+    const CallEnd end(host, "SetTimer");
     host.timerCalls_.push_back(
         TimerCall{TextOrEmpty(label), delaySeconds, flags, host.now_, callback, userData});
     if (callback == nullptr) {
@@ -313,6 +338,7 @@ void KORVEL_CDECL TestHost::SendRequestEntry(const HostFunctionTable* table,
                                              HostResourceResponse* response,
                                              const HostResourceRequest* request) {
     TestHost& host = From(table);
+    const CallEnd end(host, "SendRequest");
     if (request == nullptr || response == nullptr) {
         ADD_FAILURE() << "SendRequest without a request or response record";
         return;
@@ -350,6 +376,7 @@ void KORVEL_CDECL TestHost::SendRequestEntry(const HostFunctionTable* table,
             break;
         case CannedResource::Kind::Stream:
             storage->stream = std::make_unique<StreamState>();
+            storage->stream->host = &host;
             storage->stream->chunks = resource.chunks;
             storage->stream->failAfter = resource.failAfter;
             response->read = &TestHost::ReadEntry;
@@ -369,6 +396,7 @@ bool KORVEL_CDECL TestHost::ReadEntry(void* context, void* buffer, uint32_t* len
         ADD_FAILURE() << "read function called without its context or outputs";
         return false;
     }
+    const CallEnd end(*stream->host, "Read");
     if (stream->failAfter && stream->reads >= *stream->failAfter) {
         *length = 0;
         return false;
@@ -411,6 +439,7 @@ void KORVEL_CDECL TestHost::ReleaseEntry(HostResourceResponse* response) {
             if (it->first == response) {
                 responses.erase(std::next(it).base());
                 ++host->releasedResponses_;
+                host->HostCalled("Release");
                 return;
             }
         }
@@ -428,6 +457,7 @@ void KORVEL_CDECL TestHost::SendExternalRequestEntry(const HostFunctionTable* ta
                                                      ExternalResponseRecord* response,
                                                      const ExternalRequestRecord* request) {
     TestHost& host = From(table);
+    const CallEnd end(host, "SendExternalRequest");
     if (request == nullptr || response == nullptr) {
         ADD_FAILURE() << "SendExternalRequest without a request or response record";
         return;
@@ -486,6 +516,7 @@ void KORVEL_CDECL TestHost::SendExternalRequestEntry(const HostFunctionTable* ta
 void KORVEL_CDECL TestHost::FireEventEntry(const HostFunctionTable* table,
                                            const HostEventRecord* event) {
     TestHost& host = From(table);
+    const CallEnd end(host, "FireEvent");
     if (event == nullptr) {
         ADD_FAILURE() << "FireEvent without an event record";
         return;
@@ -505,6 +536,7 @@ void KORVEL_CDECL TestHost::SubscribeEntry(const HostFunctionTable* table, const
                                            uint32_t pluginId, HostEventCallback callback,
                                            void* userData, uint32_t flag) {
     TestHost& host = From(table);
+    const CallEnd end(host, "Subscribe");
     const std::string name = TextOrEmpty(eventName);
     host.subscriptionCalls_.push_back(SubscriptionCall{true, name, pluginId, flag});
     if (callback == nullptr) {
@@ -517,6 +549,7 @@ void KORVEL_CDECL TestHost::SubscribeEntry(const HostFunctionTable* table, const
 void KORVEL_CDECL TestHost::UnsubscribeEntry(const HostFunctionTable* table, const char* eventName,
                                              uint32_t pluginId) {
     TestHost& host = From(table);
+    const CallEnd end(host, "Unsubscribe");
     const std::string name = TextOrEmpty(eventName);
     host.subscriptionCalls_.push_back(SubscriptionCall{false, name, pluginId, 0});
     std::erase_if(host.subscriptions_, [&](const Subscription& subscription) {
@@ -557,7 +590,9 @@ size_t TestHost::DeliverValue(const std::string& eventName, const HostValue& pay
 
 void KORVEL_CDECL TestHost::LogEntry(const HostFunctionTable* table, int32_t level,
                                      const char* text) {
-    From(table).logLines_.push_back(LogLine{level, TextOrEmpty(text)});
+    TestHost& host = From(table);
+    const CallEnd end(host, "Log");
+    host.logLines_.push_back(LogLine{level, TextOrEmpty(text)});
 }
 
 std::vector<LogLine> TestHost::LogLinesContaining(const std::string& fragment) const {
@@ -571,17 +606,23 @@ std::vector<LogLine> TestHost::LogLinesContaining(const std::string& fragment) c
 }
 
 void KORVEL_CDECL TestHost::YieldEntry(const HostFunctionTable* table) {
-    From(table).waitCalls_.push_back("Yield");
+    TestHost& host = From(table);
+    const CallEnd end(host, "Yield");
+    host.waitCalls_.push_back("Yield");
 }
 
 void KORVEL_CDECL TestHost::BeginWaitEntry(const HostFunctionTable* table, const char* label,
                                            uint32_t flags) {
-    From(table).waitCalls_.push_back("BeginWait(" + TextOrEmpty(label) + ", " +
-                                     std::to_string(flags) + ")");
+    TestHost& host = From(table);
+    const CallEnd end(host, "BeginWait");
+    host.waitCalls_.push_back("BeginWait(" + TextOrEmpty(label) + ", " + std::to_string(flags) +
+                              ")");
 }
 
 void KORVEL_CDECL TestHost::EndWaitEntry(const HostFunctionTable* table) {
-    From(table).waitCalls_.push_back("EndWait");
+    TestHost& host = From(table);
+    const CallEnd end(host, "EndWait");
+    host.waitCalls_.push_back("EndWait");
 }
 
 void TestHost::ClearRecords() {

@@ -247,6 +247,19 @@ public:
     // Forgets the recorded calls (not the canned data, timers or subscriptions).
     void ClearRecords();
 
+    // --- Every host call ---------------------------------------------------------
+
+    // Host calls the plug-in made: the ten host functions, and the read and release functions of
+    // the responses handed out. Not reset by ClearRecords.
+    size_t HostCallCount() const { return hostCalls_; }
+    // Runs `hook` with the number of the call (from 1) and the function's name at the end of every
+    // host call, after its effect, as a host does that ends the plug-in or delivers events from
+    // inside any of its functions. Calls the hook itself causes are counted but do not run it
+    // again. An empty hook removes it.
+    void AtHostCall(std::function<void(size_t number, const std::string& function)> hook) {
+        callHook_ = std::move(hook);
+    }
+
 private:
     struct Table {
         HostFunctionTable functions;
@@ -270,6 +283,7 @@ private:
     };
 
     struct StreamState {
+        TestHost* host = nullptr;
         std::vector<StreamChunk> chunks;
         size_t chunk = 0;
         size_t offset = 0;
@@ -320,6 +334,10 @@ private:
                                        uint8_t* moreData);
     static void KORVEL_CDECL ReleaseEntry(HostResourceResponse* response);
 
+    // Counts a host call and runs the call hook; at the end of each host function.
+    void HostCalled(const char* function);
+    class CallEnd;
+
     // Runs the earliest timer due at or before `limit`; false when none is.
     bool RunNextTimer(int64_t limit);
     // The GetMemoryStats entry point of the open library: from the table
@@ -366,6 +384,9 @@ private:
     std::vector<SubscriptionCall> subscriptionCalls_;
     std::vector<LogLine> logLines_;
     std::vector<std::string> waitCalls_;
+    size_t hostCalls_ = 0;
+    std::function<void(size_t number, const std::string& function)> callHook_;
+    bool inCallHook_ = false;
 };
 
 } // namespace Korvel::Testing
