@@ -94,6 +94,16 @@ void ExpectUsable(const BindingProperty& value) {
     EXPECT_TRUE(back.IsSuccess()) << text;
 }
 
+// A failed result is usable. With one allocation refused it also says that memory ran out;
+// with every later one refused as well even the message may be missing.
+void ExpectReportedFailure(const Plan& plan, const BindingResult& result) {
+    EXPECT_FALSE(result.IsSuccess());
+    ExpectUsable(result.value);
+    if (plan.after == After::Allowed) {
+        EXPECT_NE(result.GetError().find("memory"), std::string::npos) << result.GetError();
+    }
+}
+
 // Runs `attempt` (Outcome(Plan&), which refuses through a Refusing object around the operation
 // alone) without refusals to learn the number of allocations, then once per allocation in both
 // modes. `allowed` lists the outcomes the operation may have.
@@ -152,6 +162,20 @@ BindingResult ExpectedJson() {
     return expected;
 }
 
+// A decoder's result: a success holds the whole document, a failure is reported as one.
+Outcome Judge(const Plan& plan, bool completed, const BindingResult& result,
+              const BindingProperty& expected) {
+    if (!completed) {
+        return Outcome::Threw;
+    }
+    if (result.IsSuccess()) {
+        EXPECT_TRUE(result.value == expected) << WriteJson(result.value);
+        return Outcome::Success;
+    }
+    ExpectReportedFailure(plan, result);
+    return Outcome::Failure;
+}
+
 TEST(AllocationSweep, WriteJson) {
     const BindingResult source = ExpectedJson();
     const std::string compact = WriteJson(source.value);
@@ -171,6 +195,49 @@ TEST(AllocationSweep, WriteJson) {
             },
             {Outcome::Success, Outcome::Threw}); // the writer documents std::bad_alloc
     }
+}
+
+TEST(AllocationSweep, DecodeMessagePack) {
+    // {"a": {"b": [1, "xy"]}, "a": {"c": true}, "name": "hello", "s": bin [1, 2, 3]}
+    const std::vector<std::uint8_t> bytes = {0x84, 0xA1, 'a',  0x81, 0xA1, 'b',  0x92, 0x01, 0xA2,
+                                             'x',  'y',  0xA1, 'a',  0x81, 0xA1, 'c',  0xC3, 0xA4,
+                                             'n',  'a',  'm',  'e',  0xA5, 'h',  'e',  'l',  'l',
+                                             'o',  0xA1, 's',  0xC4, 0x03, 0x01, 0x02, 0x03};
+    std::size_t used = 0;
+    const BindingResult expected = DecodeMessagePack(bytes, used);
+    ASSERT_TRUE(expected.IsSuccess()) << expected.GetError();
+    ASSERT_EQ(used, bytes.size());
+    ASSERT_EQ(std::as_const(expected.value).Member("a").Size(), 2u);
+    Sweep(
+        [&](Plan& plan) {
+            BindingResult result;
+            std::size_t stopped = 0;
+            const bool completed =
+                RunRefusing(plan, [&] { result = DecodeMessagePack(bytes, stopped); });
+            return Judge(plan, completed, result, expected.value);
+        },
+        {Outcome::Success, Outcome::Failure});
+}
+
+TEST(AllocationSweep, ReadYamlWithAnAlias) {
+    const std::string text = "base: &b\n"
+                             "  name: one\n"
+                             "  list: [1, 2, three]\n"
+                             "copy: *b\n"
+                             "more:\n"
+                             "  - *b\n"
+                             "  - plain text\n";
+    const BindingResult expected = ReadYaml(text);
+    ASSERT_TRUE(expected.IsSuccess()) << expected.GetError();
+    ASSERT_TRUE(std::as_const(expected.value).Member("copy") ==
+                std::as_const(expected.value).Member("base"));
+    Sweep(
+        [&](Plan& plan) {
+            BindingResult result;
+            const bool completed = RunRefusing(plan, [&] { result = ReadYaml(text); });
+            return Judge(plan, completed, result, expected.value);
+        },
+        {Outcome::Success, Outcome::Failure});
 }
 
 // A tree of its own pool, to receive copies from another tree.
