@@ -176,6 +176,18 @@ Outcome Judge(const Plan& plan, bool completed, const BindingResult& result,
     return Outcome::Failure;
 }
 
+TEST(AllocationSweep, ReadJson) {
+    const BindingResult expected = ExpectedJson();
+    Sweep(
+        [&](Plan& plan) {
+            BindingResult result;
+            const bool completed =
+                RunRefusing(plan, [&] { result = ReadJson(std::string_view(kJsonDocument)); });
+            return Judge(plan, completed, result, expected.value);
+        },
+        {Outcome::Success, Outcome::Failure});
+}
+
 TEST(AllocationSweep, WriteJson) {
     const BindingResult source = ExpectedJson();
     const std::string compact = WriteJson(source.value);
