@@ -303,6 +303,43 @@ TEST(AllocationSweep, CopyBetweenTrees) {
     }
 }
 
+TEST(AllocationSweep, FromHostValue) {
+    HostValueArena arena;
+    const HostValue source = arena.Build(Json::parse(
+        R"({"name":"a text long enough for a block of its own","flag":true,"count":-12,)"
+        R"("ratio":0.25,"items":[1,"two",{"three":3,"four":[4,4]}],"nested":{"x":{"y":"z"}}})"));
+    BindingProperty expected;
+    {
+        HostValueResult error;
+        ASSERT_TRUE(FromHostValue(error, expected, source, "<result>")) << error.Message();
+    }
+    Sweep(
+        [&](Plan& plan) {
+            HostValueResult error;
+            BindingProperty target;
+            bool converted = false;
+            const bool completed = RunRefusing(
+                plan, [&] { converted = FromHostValue(error, target, source, "<result>"); });
+            ExpectUsable(target);
+            if (!completed) {
+                return Outcome::Threw;
+            }
+            if (converted) {
+                EXPECT_FALSE(error.failed);
+                EXPECT_TRUE(target == expected) << WriteJson(target);
+                return Outcome::Success;
+            }
+            EXPECT_TRUE(error.failed);
+            EXPECT_EQ(error.value.kind, 0u);
+            if (plan.after == After::Allowed) {
+                EXPECT_STREQ(error.Message(), "Couldn't assign value to '<result>' because there "
+                                              "is not enough memory.");
+            }
+            return Outcome::Failure;
+        },
+        {Outcome::Success, Outcome::Failure});
+}
+
 TEST(AllocationSweep, ToHostValue) {
     const BindingResult source = ExpectedJson();
     HostValue built{};
