@@ -363,5 +363,74 @@ TEST(AllocationSweep, ToHostValue) {
         {Outcome::Success, Outcome::Threw}); // documented
 }
 
+class AllocationSweepOfRecords : public ::testing::Test {
+protected:
+    AllocationSweepOfRecords() { Client::ServiceStatus::RegisterServiceStatusTypes(registry); }
+
+    BindingRegistry registry;
+};
+
+TEST_F(AllocationSweepOfRecords, ServiceStatusResourceToProperty) {
+    using Client::ServiceStatus::Api::ServiceStatusResource;
+    ServiceStatusResource record;
+    record.status = ServiceStatusResource::Status::degraded;
+    record.humanReadableUrl = "https://status.example.com/region/with/a/long/enough/path";
+    BindingResult expected;
+    ToProperty(expected, record, registry);
+    ASSERT_TRUE(expected.IsSuccess()) << expected.GetError();
+    ASSERT_EQ(expected.value.Size(), 2u);
+    Sweep(
+        [&](Plan& plan) {
+            BindingResult result;
+            const bool completed = RunRefusing(plan, [&] { ToProperty(result, record, registry); });
+            return Judge(plan, completed, result, expected.value);
+        },
+        {Outcome::Success, Outcome::Failure});
+    // Through the record's descriptor: a failure leaves the output alone.
+    Sweep(
+        [&](Plan& plan) {
+            BindingProperty output(7);
+            bool converted = false;
+            const bool completed =
+                RunRefusing(plan, [&] { converted = ConvertToProperty(record, output, registry); });
+            if (!completed) {
+                return Outcome::Threw;
+            }
+            if (converted) {
+                EXPECT_TRUE(output == expected.value);
+                return Outcome::Success;
+            }
+            EXPECT_EQ(output.GetSigned(), 7);
+            return Outcome::Failure;
+        },
+        {Outcome::Success, Outcome::Failure});
+}
+
+TEST_F(AllocationSweepOfRecords, TickerMessagesToProperty) {
+    using Client::ServiceStatus::Api::TickerMessage;
+    std::vector<TickerMessage> messages(2);
+    messages[0].severity = TickerMessage::Severity::warn;
+    messages[0].heading = "Maintenance";
+    messages[0].message = "The servers restart at noon; expect a few minutes without play.";
+    messages[0].createdAt = "2026-01-01T10:00:00Z";
+    messages[1].severity = TickerMessage::Severity::error;
+    messages[1].heading = "Log-in trouble";
+    messages[1].message = "Some players cannot log in.";
+    messages[1].updatedAt = "2026-01-02T11:00:00Z";
+    BindingResult property;
+    ToProperty(property, messages, registry);
+    ASSERT_TRUE(property.IsSuccess()) << property.GetError();
+    ASSERT_EQ(property.value.Size(), 2u);
+
+    Sweep(
+        [&](Plan& plan) {
+            BindingResult result;
+            const bool completed =
+                RunRefusing(plan, [&] { ToProperty(result, messages, registry); });
+            return Judge(plan, completed, result, property.value);
+        },
+        {Outcome::Success, Outcome::Failure});
+}
+
 } // namespace
 } // namespace Korvel::Testing
