@@ -188,6 +188,31 @@ TEST(AllocationSweep, ReadJson) {
         {Outcome::Success, Outcome::Failure});
 }
 
+// Enough distinct texts to grow the tree's table of shared texts, and elements enough to grow a
+// collection, several times over.
+TEST(AllocationSweep, ReadJsonGrowingItsTables) {
+    std::string text = "{";
+    for (int i = 0; i < 40; ++i) {
+        text += "\"key" + std::to_string(i) + "\":\"value number " + std::to_string(i) + "\",";
+    }
+    text += "\"list\":[";
+    for (int i = 0; i < 100; ++i) {
+        text += (i == 0 ? "\"" : ",\"") + std::string(static_cast<std::size_t>(i % 7) * 10, 'x') +
+                std::to_string(i) + "\"";
+    }
+    text += "]}";
+    const BindingResult expected = ReadJson(text);
+    ASSERT_TRUE(expected.IsSuccess()) << expected.GetError();
+    ASSERT_EQ(std::as_const(expected.value).Member("list").Size(), 100u);
+    Sweep(
+        [&](Plan& plan) {
+            BindingResult result;
+            const bool completed = RunRefusing(plan, [&] { result = ReadJson(text); });
+            return Judge(plan, completed, result, expected.value);
+        },
+        {Outcome::Success, Outcome::Failure});
+}
+
 TEST(AllocationSweep, WriteJson) {
     const BindingResult source = ExpectedJson();
     const std::string compact = WriteJson(source.value);
