@@ -1,5 +1,6 @@
 #include "binding/binding_result.h"
 
+#include <new>
 #include <utility>
 
 namespace Korvel {
@@ -19,11 +20,19 @@ BindingResult& BindingResult::operator=(BindingResult&& other) noexcept {
 }
 
 void BindingResult::SetError(std::string_view message) {
-    // The message may be a view into this very value: copy it before the value is released.
-    const std::string text(message);
-    value.Clear();
-    success = false;
-    value.Member("error").SetString(text);
+    try {
+        // The message may be a view into this very value: copy it before the value is released.
+        const std::string text(message);
+        value.Clear();
+        success = false;
+        value.Member("error").SetString(text);
+    } catch (const std::bad_alloc&) {
+        // Failures are most often reported when memory has run out: the failure still stands,
+        // without its message, rather than leaving the caller with an exception it does not
+        // expect or a result that reads as a success.
+        value.Clear();
+        success = false;
+    }
 }
 
 std::string BindingResult::GetError() const {

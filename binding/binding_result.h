@@ -26,7 +26,8 @@ public:
 
     bool IsSuccess() const noexcept { return success; }
 
-    // Releases the value, clears the flag and makes the value {"error": message}.
+    // Releases the value, clears the flag and makes the value {"error": message}. When memory is
+    // exhausted the flag is still cleared and the value is left "empty" (GetError gives "").
     void SetError(std::string_view message);
     // The empty string when successful; otherwise the "error" member's text when it is a
     // "string", else the empty string.

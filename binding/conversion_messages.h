@@ -80,6 +80,9 @@ inline constexpr const char* kTooDeepNative =
 // %1 field name, %2 the element limit: a native vector longer than a collection can be.
 inline constexpr const char* kTooManyElements =
     "Couldn't convert value of '%1' because it has more than %2 elements.";
+// %1 the name of the whole value: memory ran out while it was converted.
+inline constexpr const char* kOutOfMemory =
+    "Couldn't assign value to '%1' because there is not enough memory.";
 } // namespace ConversionMessages
 
 } // namespace Korvel

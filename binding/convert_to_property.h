@@ -13,6 +13,7 @@
 // The descriptor of a record or enumeration (or of the elements of a vector or map of them) is
 // found by the hash of its static type identity at the time of the call.
 
+#include <new>
 #include <string_view>
 #include <type_traits>
 
@@ -52,10 +53,15 @@ void FromProperty(BindingResult& status, T& destination, const BindingProperty& 
 }
 
 // Builds the dynamic value of `source` into `output` (nothing happens once it has failed).
+// Running out of memory fails the output (see FailOutOfMemory).
 template <typename T>
 void ToProperty(BindingResult& output, const T& source, const BindingRegistry& registry) {
-    BindingValueRules<T>::To(output, output.value, source, "<value>", NativeTypeRef<T>(registry),
-                             registry);
+    try {
+        BindingValueRules<T>::To(output, output.value, source, "<value>",
+                                 NativeTypeRef<T>(registry), registry);
+    } catch (const std::bad_alloc&) {
+        FailOutOfMemory(output, "<value>");
+    }
 }
 
 // For a registered record type T: false, with `output` untouched, when T has no descriptor;

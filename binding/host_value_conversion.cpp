@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binding/binding_registry.h"
+#include "binding/conversion_messages.h"
 #include "diagnostics/allocation.h"
 #include "diagnostics/format_message.h"
 #include "encoding/decode_limits.h"
@@ -536,8 +537,21 @@ void HostValueResult::Reset() noexcept {
 
 bool FromHostValue(HostValueResult& error, BindingProperty& target, const HostValue& source,
                    std::string_view name) {
-    FromHostConverter converter(error, name);
-    return converter.Run(target, source);
+    try {
+        FromHostConverter converter(error, name);
+        return converter.Run(target, source);
+    } catch (const std::bad_alloc&) {
+        // The target could not grow: it keeps what was converted, and the failure is reported
+        // like any other (without its message when even that cannot be held).
+        error.Reset();
+        try {
+            const std::string message = FormatMessage(ConversionMessages::kOutOfMemory, name);
+            error.message = DuplicateText(message.c_str());
+        } catch (const std::bad_alloc&) {
+        }
+        error.failed = true;
+        return false;
+    }
 }
 
 void ToHostValue(HostValue& target, const BindingProperty& source,

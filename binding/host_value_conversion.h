@@ -61,7 +61,9 @@ struct HostValueResult {
 
 // Converts `source` into `target`; `name` is the name used in messages (callers pass "<result>").
 // Returns true on success. On failure `error` is released, carries the message and has its flag
-// set; the part of the target built before the failure stays in the target.
+// set; the part of the target built before the failure stays in the target. Running out of memory
+// is such a failure ("Couldn't assign value to '%1' because there is not enough memory."); no
+// exception leaves.
 bool FromHostValue(HostValueResult& error, BindingProperty& target, const HostValue& source,
                    std::string_view name);
 

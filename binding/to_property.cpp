@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "binding/binding_field_converter.h"
 #include "binding/binding_registry.h"
@@ -128,7 +129,20 @@ bool StartCollection(BindingResult& status, BindingProperty& target, std::size_t
 
 void ToProperty(BindingResult& output, const void* record, const BindingTypeDescriptor* descriptor,
                 const BindingRegistry& registry) {
-    ToPropertyRules::Struct(output, output.value, record, descriptor, registry);
+    try {
+        ToPropertyRules::Struct(output, output.value, record, descriptor, registry);
+    } catch (const std::bad_alloc&) {
+        FailOutOfMemory(output, "<value>");
+    }
+}
+
+void FailOutOfMemory(BindingResult& output, std::string_view name) noexcept {
+    try {
+        output.SetError(FormatMessage(kOutOfMemory, name));
+    } catch (const std::bad_alloc&) {
+        output.value.Clear();
+        output.success = false;
+    }
 }
 
 } // namespace Korvel

@@ -30,8 +30,13 @@ class BindingRegistry;
 
 // Whole record into `output` (which must be successful to start): the record rule below, with the
 // output's value as the target.
+// Running out of memory fails the output with ConversionMessages::kOutOfMemory for "<value>".
 void ToProperty(BindingResult& output, const void* record, const BindingTypeDescriptor* descriptor,
                 const BindingRegistry& registry);
+
+// Fails `output` with ConversionMessages::kOutOfMemory for `name`, or without a message when
+// even that cannot be held.
+void FailOutOfMemory(BindingResult& output, std::string_view name) noexcept;
 
 namespace ToPropertyRules {
 

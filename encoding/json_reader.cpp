@@ -34,6 +34,7 @@ constexpr const char* kErrorTemplate = "Error: %s at offset %u.";
 // Texts of the errors the handler itself stops the reader for.
 constexpr const char* kTooDeepText = "The document is nested deeper than 512 levels";
 constexpr const char* kArrayFullText = "An array cannot hold more elements";
+constexpr const char* kOutOfMemoryText = "Not enough memory to hold the decoded value";
 static_assert(DecodeLimits::kMaxNestingDepth == 512, "kTooDeepText names the nesting limit");
 
 constexpr const char* kParseErrorTexts[] = {
@@ -294,7 +295,21 @@ bool MayHoldZeroEscape(const char* text, std::size_t size) noexcept {
     return false;
 }
 
-BindingResult Parse(rapidjson::InsituStringStream& stream, bool zeroFree) {
+// A failed result telling that memory ran out at `offset`; without the message when even that
+// cannot be held.
+BindingResult OutOfMemory(std::size_t offset) noexcept {
+    BindingResult result;
+    try {
+        result.SetError(
+            FormatMessage(kErrorTemplate, kOutOfMemoryText, static_cast<std::uint32_t>(offset)));
+    } catch (const std::bad_alloc&) {
+        result.value.Clear();
+        result.success = false;
+    }
+    return result;
+}
+
+BindingResult ParseTree(rapidjson::InsituStringStream& stream, bool zeroFree) {
     static_assert(rapidjson::StreamTraits<rapidjson::InsituStringStream>::copyOptimization,
                   "the handler takes a number's offset from the stream while it is reported");
     BindingResult result;
@@ -319,6 +334,16 @@ BindingResult Parse(rapidjson::InsituStringStream& stream, bool zeroFree) {
     return result;
 }
 
+// When the tree, the handler's stack or the reader's stacks cannot grow, what was read is dropped
+// and the failure is reported where the reader had got to.
+BindingResult Parse(rapidjson::InsituStringStream& stream, bool zeroFree) {
+    try {
+        return ParseTree(stream, zeroFree);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(stream.Tell());
+    }
+}
+
 // Reads a private copy of the text in place: the reader unescapes each string where it stands
 // instead of pushing it character by character onto its own stack, which saves about a tenth of
 // the reading time for the price of one copy of the input. The copy ends at the text's first zero
@@ -329,7 +354,7 @@ BindingResult Read(std::string_view text) {
     };
     std::unique_ptr<char, FreeCopy> copy(static_cast<char*>(Allocate(text.size() + 1)));
     if (copy == nullptr) {
-        throw std::bad_alloc();
+        return OutOfMemory(0);
     }
     if (!text.empty()) {
         std::memcpy(copy.get(), text.data(), text.size());

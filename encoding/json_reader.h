@@ -20,6 +20,9 @@
 // where the reader stopped. An empty text, or one of blanks only, is not a failure: it reads as
 // an "empty" value.
 //
+// When memory runs out the result fails with "Error: Not enough memory to hold the decoded value
+// at offset %u." (or with no message at all when even that cannot be held); no exception leaves.
+//
 // Nesting is limited to DecodeLimits::kMaxNestingDepth levels of arrays and objects (the outermost
 // is level 1); a deeper document fails with "Error: The document is nested deeper than 512
 // levels at offset %u." instead of exhausting the stack.

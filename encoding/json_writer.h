@@ -29,6 +29,8 @@ class BindingRegistry;
 
 // `registry` (may be null) names enumerators; `lineSeparator` null or "" selects the compact
 // form, any other text the pretty form with that separator (callers pass "\r\n" for log output).
+// Throws std::bad_alloc, having given back what it took, when memory runs out: a text cut short
+// is never returned.
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry = nullptr,
                       const char* lineSeparator = nullptr);
 
