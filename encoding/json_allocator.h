@@ -28,7 +28,9 @@ public:
             Free(block);
             return nullptr;
         }
-        return Checked(Reallocate(block, newSize));
+        // A first block is allocated, not reallocated from null: the accounting counts a
+        // reallocation as one block freed and one allocated, and a null freed nothing.
+        return Checked(block == nullptr ? Allocate(newSize) : Reallocate(block, newSize));
     }
     static void Free(void* block) { Korvel::Free(block); }
 

@@ -124,7 +124,9 @@ private:
         if (grown < used + count) {
             grown = used + count;
         }
-        auto* block = static_cast<char*>(Reallocate(begin_, grown));
+        // The first buffer is allocated: a reallocation of null would count a block freed.
+        auto* block =
+            static_cast<char*>(begin_ == nullptr ? Allocate(grown) : Reallocate(begin_, grown));
         if (block == nullptr) {
             throw std::bad_alloc();
         }

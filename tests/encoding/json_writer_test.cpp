@@ -13,6 +13,7 @@
 #include "binding/binding_visitor.h"
 #include "binding/conversion_test_types.h"
 #include "binding/convert_to_property.h"
+#include "diagnostics/allocation.h"
 #include "encoding/json_reader.h"
 #include "support/live_memory.h"
 #include "support/refused_allocations.h"
@@ -56,6 +57,32 @@ TEST(JsonWriter, CompactForm) {
     numbers.Append() = false;
     EXPECT_EQ(WriteJson(numbers), "[-5,18446744073709551615,-9223372036854775808,1.0,0.1,-2.5e-7,"
                                   "1e300,false]");
+}
+
+// Blocks allocated minus blocks freed: what the memory figures count as in use.
+std::int64_t BlocksInUse() {
+    MemoryStatistics stats{};
+    ReadMemoryStatistics(&stats);
+    return static_cast<std::int64_t>(stats.blocksAllocated - stats.blocksFreed);
+}
+
+TEST(JsonWriter, ReadingAndWritingLeaveTheBlocksInUseAsTheyWere) {
+    // The writers' and the reader's buffers start from nothing; each must count as one block
+    // allocated and one freed, or every document read or written shifts the block figures.
+    BindingProperty value;
+    value.Member("text").SetString(std::string(10000, 'x'));
+    value.Member("list").Element(3) = 1;
+    const std::int64_t before = BlocksInUse();
+    const std::string compact = WriteJson(value);
+    EXPECT_EQ(BlocksInUse(), before);
+    const std::string pretty = WriteJson(value, nullptr, "\n");
+    EXPECT_EQ(BlocksInUse(), before);
+    {
+        const BindingResult read = ReadJson(pretty);
+        ASSERT_TRUE(read.IsSuccess());
+        EXPECT_EQ(WriteJson(read.value), compact);
+    }
+    EXPECT_EQ(BlocksInUse(), before);
 }
 
 TEST(JsonWriter, NonFiniteFloatsAreNull) {
