@@ -8,9 +8,6 @@ LocalTime ReadLocalTime() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const time_t seconds = now.tv_sec;
-    // localtime_r may keep using the zone the C library read first; tzset reads it again (the
-    // TZ variable, or the system's zone when that has changed), as Windows does for every reading.
-    tzset();
     tm parts{};
     localtime_r(&seconds, &parts);
     LocalTime result{};
