@@ -10,13 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KORVEL_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KORVEL_ADDRESS_SANITIZER 1
-#endif
-#endif
+#include "platform/address_sanitizer.h"
 
 #if defined(KORVEL_ADDRESS_SANITIZER)
 #include <sanitizer/asan_interface.h>

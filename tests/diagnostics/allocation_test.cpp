@@ -8,15 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/address_sanitizer.h"
 #include "platform/heap.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KORVEL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KORVEL_ASAN 1
-#endif
-#endif
 
 namespace Korvel {
 namespace {
@@ -150,7 +143,7 @@ TEST(MemoryAccounting, ZeroSizedRequestsAreCountedLikeOthers) {
     EXPECT_EQ(after.blocksFreed - before.blocksFreed, 3u - nulls);
 }
 
-#if !defined(KORVEL_ASAN)
+#if !defined(KORVEL_ADDRESS_SANITIZER)
 // The sanitizer's allocator reports impossible sizes instead of failing them.
 TEST(MemoryAccounting, FailedAllocationsKeepTheirBlocks) {
     MemoryStatistics before = Read();

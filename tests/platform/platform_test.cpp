@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/address_sanitizer.h"
 #include "platform/clock.h"
 #include "platform/debugger_output.h"
 #include "platform/dynamic_library.h"
@@ -520,18 +521,10 @@ TEST(Text, CaseInsensitiveCompareOfOtherBytes) {
     EXPECT_GT(CompareTextNoCase("abc", "AB", SIZE_MAX), 0);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KORVEL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KORVEL_ASAN 1
-#endif
-#endif
-
 // Requests the heap cannot meet are refused with null, and a refused resize leaves the block
 // as it was. (AddressSanitizer stops the program on such requests instead.)
 TEST(Heap, ImpossibleRequestsAreRefused) {
-#if defined(KORVEL_ASAN)
+#if defined(KORVEL_ADDRESS_SANITIZER)
     GTEST_SKIP() << "AddressSanitizer stops the program on impossible requests";
 #else
     EXPECT_EQ(HeapAllocate(SIZE_MAX), nullptr);
