@@ -15,9 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include "binding/binding_registry.h"
+#include "function_caller.h"
+#include "remoting/function_dispatch.h"
 #include "remoting/function_name.h"
 #include "remoting/function_route.h"
 #include "remoting/http_method.h"
+#include "remoting/remoting_function.h"
 #include "remoting/remoting_route.h"
 #include "remoting/route_match.h"
 #include "remoting/route_template.h"
@@ -470,6 +474,127 @@ TEST(RoutingOracle, UrlDecodingOfCapturesAndQueryParts) {
             ASSERT_EQ(UrlDecode(text), RefUrlDecode(text)) << "'" << Printable(text) << "'";
         }
     }
+}
+
+// What a host sees: the declared entry points map the host's method code and text and match the
+// whole request path against the function's own route, as the reference says.
+TEST(RoutingOracle, DeclaredFunctionsAnswerAsTheirRoutesSay) {
+    struct Seen {
+        int calls = 0;
+        HttpMethod method = HttpMethod::None;
+        std::string methodText;
+        Captures captures;
+    } seen;
+    const auto record = [&seen](const HttpBaseTransport::Request& request, Captures captures) {
+        ++seen.calls;
+        seen.method = request.method;
+        seen.methodText = request.methodText;
+        seen.captures = std::move(captures);
+    };
+
+    BindingRegistry registry;
+    registry.Reinitialise();
+    struct Declared {
+        const char* name;
+        RefRoute route;
+    };
+    const std::vector<Declared> declared = {
+        {"Pair", {"/r.(x)/{a}-{+b}", 0, ""}},
+        {"Purge", {"/c/{a}{#b}", 8, "PURGE"}},
+        {"Post", {"/lit/x.y", 6, ""}},
+    };
+    OperationResult registered = RegisterRemotingFunction(
+        registry, "Pair", "/r.(x)/{a}-{+b}/", HttpMethod::None,
+        {{"a", ArgumentLocation::Path}, {"b", ArgumentLocation::Path}},
+        [&record](const HttpBaseTransport::Request& request, std::string a, std::string b) {
+            record(request, {{"a", a}, {"b", b}});
+        });
+    ASSERT_FALSE(registered.failed) << registered.ToString();
+    registered = RegisterRemotingFunction(
+        registry, "Purge", "/c/{a}{#b}", HttpMethod::Custom,
+        {{"a", ArgumentLocation::Path}, {"b", ArgumentLocation::Path}},
+        [&record](const HttpBaseTransport::Request& request, std::string a, std::string b) {
+            record(request, {{"a", a}, {"b", b}});
+        });
+    ASSERT_FALSE(registered.failed) << registered.ToString();
+    SetRouteCustomMethod(*registry.FindFunctionForUpdate("Purge"), "PURGE");
+    registered = RegisterRemotingFunction(
+        registry, "Post", "/lit/x.y", HttpMethod::Post, {},
+        [&record](const HttpBaseTransport::Request& request) { record(request, {}); });
+    ASSERT_FALSE(registered.failed) << registered.ToString();
+    const std::unique_ptr<BuiltApiDeclaration> declaration = BuildPluginApiDeclaration(registry);
+
+    Inputs in(5);
+    const std::int32_t codes[] = {-1, 0, 1, 2, 6, 7, 8, 9, 100};
+    const char* const texts[] = {nullptr, "PURGE", "purge", "LINK", ""};
+    const std::string pathBytes = "r.(x)/c#ab-%41+lit.y";
+    std::size_t called = 0;
+    std::size_t refused = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const Declared& function = declared[in.Below(declared.size())];
+        Testing::FunctionRequest request;
+        request.method = static_cast<std::uint32_t>(codes[in.Below(std::size(codes))]);
+        const char* text = texts[in.Below(std::size(texts))];
+        if (text != nullptr) {
+            request.methodText = text;
+        }
+        // A path of another function, a near miss or plain noise.
+        const Declared& other = in.Chance(70) ? function : declared[in.Below(declared.size())];
+        if (in.Chance(80)) {
+            request.path = other.route.pattern;
+            for (const std::string_view name : {"{a}", "{+b}", "{#b}"}) {
+                const std::size_t at = request.path.find(name);
+                if (at != std::string::npos) {
+                    const std::string value =
+                        in.Chance(90) ? in.From(pathBytes) + in.Run(pathBytes, 4) : "";
+                    request.path.replace(at, name.size(), name[1] == '#' ? "#" + value : value);
+                }
+            }
+        } else {
+            request.path = in.Run(pathBytes, 14);
+        }
+        if (in.Chance(20) && !request.path.empty()) {
+            request.path.erase(in.Below(request.path.size()), 1);
+        }
+
+        const std::int32_t method = RefMethodFromHost(static_cast<std::int32_t>(request.method));
+        const std::string methodText = method == 8 ? request.methodText.value_or("") : "";
+        const RefMatch expected =
+            RefMatchRoutes({function.route}, method, methodText, request.path);
+
+        seen = {};
+        const Testing::FunctionResponse response = CallDeclaredFunction(
+            *Testing::FindDeclaredFunction(declaration->Declaration(), function.name), request);
+        const std::string context =
+            std::string(function.name) + " method " + std::to_string(request.method) + " text '" +
+            request.methodText.value_or("<none>") + "' path '" + Printable(request.path) + "'";
+        if (!expected.matched) {
+            ++refused;
+            EXPECT_EQ(seen.calls, 0) << context;
+            EXPECT_EQ(response.value, "Invalid function") << context;
+            EXPECT_EQ(response.status, 404) << context;
+            continue;
+        }
+        bool emptyCapture = false;
+        for (const auto& entry : expected.captures) {
+            emptyCapture = emptyCapture || entry.second.empty();
+        }
+        if (emptyCapture) {
+            // Argument binding refuses an empty text for a string parameter.
+            EXPECT_EQ(seen.calls, 0) << context;
+            EXPECT_EQ(response.value.get<std::string>().rfind("Expected value for argument '", 0),
+                      0u)
+                << context << ": " << response.value.dump();
+            continue;
+        }
+        ++called;
+        ASSERT_EQ(seen.calls, 1) << context << ": " << response.value.dump();
+        EXPECT_EQ(static_cast<std::int32_t>(seen.method), method) << context;
+        EXPECT_EQ(seen.methodText, methodText) << context;
+        EXPECT_EQ(seen.captures, expected.captures) << context;
+    }
+    EXPECT_GT(called, 300u);
+    EXPECT_GT(refused, 1000u);
 }
 
 } // namespace
