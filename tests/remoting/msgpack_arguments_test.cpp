@@ -120,6 +120,16 @@ TEST_F(MsgPackArguments, SniffedTexts) {
     ASSERT_EQ(Argument("vector").Size(), 2u);
     EXPECT_EQ(Argument("vector").Element(1).GetUnsigned(), 255u);
 
+    // Zero bytes of a URL-decoded query value are part of the MessagePack text: a text cut at the
+    // first one would still decode, as a shorter array.
+    const ArgumentTexts query = ParseQuery("/take?vector=%93%00%C0%01");
+    ASSERT_EQ(query.count("vector"), 1u);
+    EXPECT_EQ(Query("vector", query.at("vector")), "");
+    ASSERT_EQ(Argument("vector").Size(), 3u);
+    EXPECT_EQ(Argument("vector").Element(0).GetSigned(), 0);
+    EXPECT_EQ(Argument("vector").Element(1).Kind(), BindingKind::Empty);
+    EXPECT_EQ(Argument("vector").Element(2).GetSigned(), 1);
+
     // Value texts are not checked for trailing bytes.
     EXPECT_EQ(Query("object", std::string("\x90\xC1", 2)), "");
     EXPECT_EQ(Argument("object").Kind(), BindingKind::Collection);
