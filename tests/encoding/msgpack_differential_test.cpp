@@ -663,7 +663,8 @@ private:
 struct Model {
     BindingKind kind = BindingKind::Empty;
     bool boolean = false;
-    std::uint64_t bits = 0; // signed and unsigned values
+    std::uint64_t bits = 0;  // signed and unsigned values
+    bool eitherSign = false; // a non-negative integer whose form is not known: signed or unsigned
     double real = 0;
     std::string bytes;
     std::vector<Model> elements;
@@ -813,6 +814,14 @@ private:
 
 ::testing::AssertionResult Same(const Model& expected, const BindingProperty& actual,
                                 const std::string& path) {
+    if (expected.eitherSign && actual.Kind() == BindingKind::Signed) {
+        if (actual.GetSigned() < 0 ||
+            static_cast<std::uint64_t>(actual.GetSigned()) != expected.bits) {
+            return ::testing::AssertionFailure()
+                   << path << ": " << actual.GetSigned() << ", expected " << expected.bits;
+        }
+        return ::testing::AssertionSuccess();
+    }
     if (actual.Kind() != expected.kind) {
         return ::testing::AssertionFailure() << path << ": kind " << KindName(actual.Kind())
                                              << ", expected " << KindName(expected.kind);
@@ -1000,6 +1009,155 @@ TEST(MsgPackDifferential, EveryPrefixOfAnEncoding) {
     }
     EXPECT_GT(trees, 150);
 }
+
+#if defined(KORVEL_HAVE_MSGPACK_CXX)
+// What msgpack-cxx's reader makes of the same bytes, landed on slots the way the decoder lands
+// items (nil keeps the slot, containers merge into containers of their kind). Its objects do not
+// tell a fixint from a uint form, so a non-negative integer may be either kind.
+void Land(const msgpack::object& object, Model& slot) {
+    switch (object.type) {
+    case msgpack::type::NIL:
+        return;
+    case msgpack::type::BOOLEAN:
+        slot = Model{};
+        slot.kind = BindingKind::Bool;
+        slot.boolean = object.via.boolean;
+        return;
+    case msgpack::type::POSITIVE_INTEGER:
+        slot = Model{};
+        slot.kind = BindingKind::Unsigned;
+        slot.bits = object.via.u64;
+        slot.eitherSign = true;
+        return;
+    case msgpack::type::NEGATIVE_INTEGER:
+        slot = Model{};
+        slot.kind = BindingKind::Signed;
+        slot.bits = static_cast<std::uint64_t>(object.via.i64);
+        return;
+    case msgpack::type::FLOAT32:
+    case msgpack::type::FLOAT64:
+        slot = Model{};
+        slot.kind = BindingKind::Float;
+        slot.real = object.via.f64;
+        return;
+    case msgpack::type::STR:
+        slot = Model{};
+        slot.kind = BindingKind::String;
+        slot.bytes = UpToZero(std::string(object.via.str.ptr, object.via.str.size));
+        return;
+    case msgpack::type::BIN:
+        slot = Model{};
+        slot.kind = BindingKind::Blob;
+        slot.bytes = std::string(object.via.bin.ptr, object.via.bin.size);
+        return;
+    case msgpack::type::ARRAY:
+        if (slot.kind != BindingKind::Collection) {
+            slot = Model{};
+            slot.kind = BindingKind::Collection;
+        }
+        if (slot.elements.size() < object.via.array.size) {
+            slot.elements.resize(object.via.array.size);
+        }
+        for (std::uint32_t i = 0; i < object.via.array.size; ++i) {
+            Land(object.via.array.ptr[i], slot.elements[i]);
+        }
+        return;
+    case msgpack::type::MAP:
+        if (slot.kind != BindingKind::Structure) {
+            slot = Model{};
+            slot.kind = BindingKind::Structure;
+        }
+        for (std::uint32_t i = 0; i < object.via.map.size; ++i) {
+            const msgpack::object& key = object.via.map.ptr[i].key;
+            Land(object.via.map.ptr[i].val,
+                 slot.members[UpToZero(std::string(key.via.str.ptr, key.via.str.size))]);
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+// Whether the decoder refuses the object: an ext anywhere, or a map key that is not a string.
+bool Refused(const msgpack::object& object) {
+    switch (object.type) {
+    case msgpack::type::EXT:
+        return true;
+    case msgpack::type::ARRAY:
+        for (std::uint32_t i = 0; i < object.via.array.size; ++i) {
+            if (Refused(object.via.array.ptr[i])) {
+                return true;
+            }
+        }
+        return false;
+    case msgpack::type::MAP:
+        for (std::uint32_t i = 0; i < object.via.map.size; ++i) {
+            if (object.via.map.ptr[i].key.type != msgpack::type::STR ||
+                Refused(object.via.map.ptr[i].val)) {
+                return true;
+            }
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+// Random short byte strings, weighted towards small lengths and counts, read by both readers:
+// whatever msgpack-cxx reads whole, the decoder reads to the same value and byte count (or
+// refuses for an ext or a non-string key); what msgpack-cxx refuses as malformed the decoder
+// refuses too; input msgpack-cxx finds short the decoder either refuses or reads to its end.
+TEST(MsgPackDifferential, RandomBytesAgainstMsgPackCxx) {
+    static const std::uint8_t headers[] = {0x80, 0x81, 0x82, 0x90, 0x91, 0x92, 0xA0, 0xA1, 0xA2,
+                                           0xC0, 0xC2, 0xC3, 0xC4, 0xC5, 0xCA, 0xCB, 0xCC, 0xCD,
+                                           0xD0, 0xD3, 0xD4, 0xD9, 0xDA, 0xDC, 0xDE, 0xDF, 0xFF};
+    std::mt19937_64 random(20261209);
+    const msgpack::unpack_limit limit(64, 64, 4096, 4096, 4096, 64);
+    int whole = 0;
+    for (int run = 0; run < 200000; ++run) {
+        Bytes bytes(1 + random() % 24);
+        for (std::uint8_t& byte : bytes) {
+            const auto pick = random() % 10;
+            byte = pick < 4   ? static_cast<std::uint8_t>(random() % 4)
+                   : pick < 7 ? headers[random() % std::size(headers)]
+                              : static_cast<std::uint8_t>(random());
+        }
+        std::size_t used = 0;
+        const BindingResult result = DecodeMessagePack(bytes.data(), bytes.size(), used);
+        const auto trace = [&] { return Hex(bytes); };
+
+        std::size_t offset = 0;
+        msgpack::object_handle handle;
+        try {
+            handle = msgpack::unpack(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
+                                     offset, nullptr, nullptr, limit);
+        } catch (const msgpack::insufficient_bytes&) {
+            if (result.IsSuccess()) {
+                ASSERT_EQ(used, bytes.size()) << trace();
+            }
+            continue;
+        } catch (const msgpack::parse_error&) {
+            ASSERT_FALSE(result.IsSuccess()) << trace();
+            continue;
+        } catch (const msgpack::size_overflow&) {
+            continue; // beyond the limits given to msgpack-cxx
+        }
+        if (Refused(handle.get())) {
+            ASSERT_FALSE(result.IsSuccess()) << trace();
+            ASSERT_TRUE(result.GetError().starts_with("Invalid MessagePack data at position "))
+                << result.GetError() << ": " << trace();
+            continue;
+        }
+        ++whole;
+        ASSERT_TRUE(result.IsSuccess()) << result.GetError() << ": " << trace();
+        ASSERT_EQ(used, offset) << trace();
+        Model expected;
+        Land(handle.get(), expected);
+        ASSERT_TRUE(Same(expected, result.value, "$")) << trace();
+    }
+    EXPECT_GT(whole, 50000);
+}
+#endif
 
 // The widest counts in the packer's own choice of form: an array 32 and a str 32.
 TEST(MsgPackDifferential, PackerWidestForms) {
