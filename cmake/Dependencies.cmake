@@ -24,10 +24,9 @@ if(KORVEL_BUILD_TESTS OR KORVEL_FUZZ)
   find_package(nlohmann_json 3 REQUIRED)
 endif()
 
-if(KORVEL_BUILD_BENCHMARKS)
-  find_package(benchmark REQUIRED)
-  # Reference implementations the benchmarks compare against; each is optional.
-  find_package(nlohmann_json QUIET)
+if(KORVEL_BUILD_TESTS OR KORVEL_BUILD_BENCHMARKS)
+  # An independent MessagePack implementation: the benchmarks compare against it and the encoding
+  # tests use its packer to make input for the decoder. Optional; both do without it.
   find_package(msgpack-cxx QUIET)
   if(NOT TARGET msgpack-cxx)
     # Debian's msgpack-cxx 4.x installs its package as "msgpack" with the target msgpackc-cxx.
@@ -36,5 +35,11 @@ if(KORVEL_BUILD_BENCHMARKS)
       add_library(msgpack-cxx ALIAS msgpackc-cxx)
     endif()
   endif()
+endif()
+
+if(KORVEL_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  # Reference implementations the benchmarks compare against; each is optional.
+  find_package(nlohmann_json QUIET)
   find_package(yaml-cpp QUIET)
 endif()

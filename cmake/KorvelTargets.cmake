@@ -117,6 +117,11 @@ function(korvel_add_tests)
     endif()
     add_test(NAME ${name} COMMAND ${name}_tests --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    if(name STREQUAL "encoding" AND TARGET msgpack-cxx)
+      # The MessagePack tests also check the decoder against msgpack-cxx's packer.
+      target_link_libraries(encoding_tests PRIVATE msgpack-cxx)
+      target_compile_definitions(encoding_tests PRIVATE KORVEL_HAVE_MSGPACK_CXX=1)
+    endif()
     if(name STREQUAL "vel_host")
       target_link_libraries(vel_host_tests PRIVATE vel_host_core)
       target_compile_definitions(vel_host_tests PRIVATE
