@@ -559,6 +559,154 @@ TEST_F(ConversionOracle, NonFiniteValuesSurviveThePropertyAndHostTrips) {
     }
 }
 
+// Random trees of every kind: through a HostValue and back they are the same, except that an
+// enumeration value arrives as its enumerator's name when the registry has one and as its
+// sign-extended 32-bit value otherwise. Every text and member name of the host value is a
+// terminated copy whose stated length is the text's own.
+BindingProperty RandomTree(Generator& generator, int depth) {
+    BindingProperty value;
+    switch (generator.Below(depth > 3 ? 8 : 10)) {
+    case 0:
+        break;
+    case 1:
+        value.SetBool(generator.Chance(2));
+        break;
+    case 2:
+        value.SetSigned(generator.Integer<std::int64_t>());
+        break;
+    case 3:
+        value.SetUnsigned(generator.Integer<std::uint64_t>());
+        break;
+    case 4: {
+        const std::uint64_t bits = generator.Bits();
+        double real;
+        std::memcpy(&real, &bits, sizeof real);
+        value.SetFloat(std::isnan(real) ? -0.0 : real);
+        break;
+    }
+    case 5:
+        value.SetString(generator.Text());
+        break;
+    case 6:
+        value.SetBlob(generator.Bytes());
+        break;
+    case 7: {
+        const std::int32_t values[] = {0, 3, -7, 5, INT32_MIN};
+        value.SetEnum(values[generator.Below(5)], generator.Chance(4)
+                                                      ? StaticType::Identity<All>()
+                                                      : StaticType::Identity<Mood>());
+        break;
+    }
+    case 8:
+        value.MakeCollection();
+        for (std::size_t i = generator.Below(5); i > 0; --i) {
+            value.Append() = RandomTree(generator, depth + 1);
+        }
+        break;
+    default:
+        value.MakeStructure();
+        for (std::size_t i = generator.Below(5); i > 0; --i) {
+            value.Member(generator.Text()) = RandomTree(generator, depth + 1);
+        }
+        break;
+    }
+    return value;
+}
+
+// What the trip through a HostValue makes of `value`.
+BindingProperty AfterHostTrip(const BindingProperty& value, const BindingRegistry* registry) {
+    BindingProperty expected;
+    switch (value.Kind()) {
+    case BindingKind::Enum: {
+        const BindingEnumRecord record = value.GetEnum();
+        const char* name = registry != nullptr && record.type == &StaticType::Identity<Mood>()
+                               ? (record.value == 0    ? "calm"
+                                  : record.value == 3  ? "glad"
+                                  : record.value == -7 ? "sad"
+                                                       : nullptr)
+                               : nullptr;
+        if (name != nullptr) {
+            expected.SetString(name);
+        } else {
+            expected.SetSigned(record.value);
+        }
+        break;
+    }
+    case BindingKind::Collection:
+        expected.MakeCollection();
+        for (const BindingProperty& element : value.Elements()) {
+            expected.Append() = AfterHostTrip(element, registry);
+        }
+        break;
+    case BindingKind::Structure:
+        expected.MakeStructure();
+        for (const auto member : value.Members()) {
+            expected.Member(member.name) = AfterHostTrip(member.value, registry);
+        }
+        break;
+    default:
+        expected = value;
+        break;
+    }
+    return expected;
+}
+
+void CheckHostTexts(const HostValue& host) {
+    switch (static_cast<HostValueKind>(host.kind)) {
+    case HostValueKind::OwnedText:
+        ASSERT_NE(host.payload.text.data, nullptr);
+        EXPECT_EQ(std::strlen(host.payload.text.data), host.payload.text.length);
+        break;
+    case HostValueKind::Collection:
+        for (std::uint32_t i = 0; i < host.payload.collection.count; ++i) {
+            CheckHostTexts(host.payload.collection.items[i]);
+        }
+        break;
+    case HostValueKind::Structure:
+        for (std::uint32_t i = 0; i < host.payload.structure.count; ++i) {
+            const HostValueMember& member = host.payload.structure.members[i];
+            ASSERT_NE(member.name, nullptr);
+            EXPECT_EQ(member.ownsName, 1);
+            if (i > 0) {
+                EXPECT_LT(
+                    CompareBindingNames(host.payload.structure.members[i - 1].name, member.name),
+                    0);
+            }
+            CheckHostTexts(member.value);
+        }
+        break;
+    case HostValueKind::Empty:
+    case HostValueKind::Bool:
+    case HostValueKind::Signed:
+    case HostValueKind::Unsigned:
+    case HostValueKind::Float:
+    case HostValueKind::OwnedBytes:
+        break;
+    default:
+        ADD_FAILURE() << "kind " << host.kind;
+    }
+}
+
+TEST_F(ConversionOracle, RandomTreesSurviveTheHostValueTrip) {
+    Generator generator(kSeed ^ 4);
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        const BindingProperty tree = RandomTree(generator, 0);
+        for (const BindingRegistry* names : {static_cast<const BindingRegistry*>(nullptr),
+                                             static_cast<const BindingRegistry*>(&registry)}) {
+            HostValue host{};
+            ToHostValue(host, tree, names);
+            CheckHostTexts(host);
+            HostValueResult error;
+            BindingProperty back;
+            ASSERT_TRUE(FromHostValue(error, back, host, "<result>")) << error.Message();
+            ReleaseHostValue(host);
+            EXPECT_EQ(host.kind, 0u);
+            EXPECT_EQ(back, AfterHostTrip(tree, names)) << WriteJson(tree);
+        }
+    }
+}
+
 // --- The oracle -----------------------------------------------------------------------------
 
 // What a conversion must do: the message ("" for success) and, on success, the value.
