@@ -1141,6 +1141,34 @@ void CheckIntegerField(const BindingRegistry& registry, const std::vector<Bindin
     }
 }
 
+// Once a status has failed, no input is tested and the message stays; the destination still gets
+// its zero value (or is emptied).
+template <typename T>
+void CheckAfterFailure(const BindingRegistry& registry, const BindingProperty& input, T start,
+                       const T& zero) {
+    BindingResult failed;
+    failed.SetError("first");
+    FromProperty(failed, start, input, "f", registry);
+    EXPECT_EQ(failed.GetError(), "first") << Describe(input);
+    EXPECT_TRUE(start == zero) << Describe(input);
+}
+
+TEST_F(ConversionOracle, AFailedStatusKeepsItsMessageAndZeroesEveryKindOfField) {
+    Generator generator(kSeed ^ 5);
+    for (const BindingProperty& input : InputProbes(generator)) {
+        CheckAfterFailure(registry, input, true, false);
+        CheckAfterFailure(registry, input, 1.5, 0.0);
+        CheckAfterFailure(registry, input, 1.5f, 0.0f);
+        CheckAfterFailure(registry, input, std::string("old"), std::string());
+        CheckAfterFailure(registry, input, std::vector<std::uint8_t>{9}, {});
+        CheckAfterFailure(registry, input, Small::High, Small::Zero);
+        CheckAfterFailure(registry, input, Huge::Plus, static_cast<Huge>(0));
+        CheckAfterFailure(registry, input, std::vector<std::int32_t>{1}, {});
+        CheckAfterFailure(registry, input, std::optional<std::int32_t>(5), {});
+        CheckAfterFailure(registry, input, std::unordered_map<std::string, double>{{"a", 1.0}}, {});
+    }
+}
+
 TEST_F(ConversionOracle, IntegerFieldsFromEveryInputKindAgreeWithTheRules) {
     Generator generator(kSeed);
     const std::vector<BindingProperty> inputs = InputProbes(generator);
