@@ -111,26 +111,44 @@ constexpr FieldKind NativeElementKind() noexcept {
     }
 }
 
-// The type whose descriptor a field of type T refers to: T itself for a struct or enum, the
-// element type for a vector or map of structs or enums; void when there is none.
+template <typename T>
+struct NativeDescribedType;
+
+namespace BindingNativeDetail {
+
+// The described type of an optional-free type V of field kind `kind`.
+template <typename V, FieldKind kind = NativeFieldKind<V>()>
+struct DescribedOf {
+    using Type = void;
+};
+template <typename V>
+struct DescribedOf<V, FieldKind::Struct> {
+    using Type = V;
+};
+template <typename V>
+struct DescribedOf<V, FieldKind::Enum> {
+    using Type = V;
+};
+template <typename V>
+struct DescribedOf<V, FieldKind::Vector> {
+    using Type = typename NativeDescribedType<typename VectorOf<V>::Element>::Type;
+};
+template <typename V>
+struct DescribedOf<V, FieldKind::Map> {
+    using Type = typename NativeDescribedType<typename StringMapOf<V>::Element>::Type;
+};
+
+} // namespace BindingNativeDetail
+
+// The type whose descriptor a field of type T refers to: T itself for a struct or enum, and for
+// a vector or map the described type of its elements, through any depth of vectors, maps and
+// optionals (a vector of vectors of records refers to the record); void when there is none.
+// Element conversions pass the field's type reference on unchanged, so the descriptor must be the
+// one the innermost elements need.
 template <typename T>
 struct NativeDescribedType {
-    using V = typename BindingNativeDetail::OptionalOf<std::remove_cv_t<T>>::Value;
-    static constexpr FieldKind kind = NativeFieldKind<V>();
-    static constexpr FieldKind element = NativeElementKind<V>();
-    using Type = std::conditional_t<
-        kind == FieldKind::Struct || kind == FieldKind::Enum, V,
-        std::conditional_t<
-            kind == FieldKind::Vector &&
-                (element == FieldKind::Struct || element == FieldKind::Enum),
-            typename BindingNativeDetail::VectorOf<
-                std::conditional_t<kind == FieldKind::Vector, V, std::vector<int>>>::Element,
-            std::conditional_t<
-                kind == FieldKind::Map &&
-                    (element == FieldKind::Struct || element == FieldKind::Enum),
-                typename BindingNativeDetail::StringMapOf<std::conditional_t<
-                    kind == FieldKind::Map, V, std::unordered_map<std::string, int>>>::Element,
-                void>>>;
+    using Type = typename BindingNativeDetail::DescribedOf<
+        typename BindingNativeDetail::OptionalOf<std::remove_cv_t<T>>::Value>::Type;
 };
 
 template <typename T>
