@@ -804,8 +804,9 @@ private:
 
     void Damage(std::string& text) {
         static const std::vector<std::string> kInserts = {
-            ":", "[",  "]",      "{",  "&a ",   "*a",  "- ", "\n", "\"",
-            "'", "? ", "!!int ", "\t", "---\n", "&x ", " ",  "#"};
+            ":",  "[",    "]",    "{",      "&a ",          "*a",    "- ",         "\n",
+            "\"", "'",    "? ",   "!!int ", "\t",           "---\n", "&x ",        " ",
+            "#",  "\xff", "\xc3", "\x01",   "\xef\xbb\xbf", "...\n", "%YAML 1.1\n"};
         const std::size_t at = text.empty() ? 0 : Below(text.size() + 1);
         if (Chance(50) && at < text.size()) {
             text.erase(at, 1 + Below(3));
@@ -1052,6 +1053,10 @@ TEST(YamlOracle, PlainAndTaggedScalarsAgreeWithTheReference) {
                                          "[!!int %s, %s]\n",
                                          "{%s: 1, %s: 2}\n",
                                          "- !<tag:yaml.org,2002:int> %s\n",
+                                         "[%s: 1, b]\n",
+                                         "{%s, b: [%s]}\n",
+                                         "? %s\n",
+                                         "- ! %s\n",
                                          "%%TAG !e! tag:yaml.org,2002:\n--- !e!float %s\n"};
     int reported = 0;
     for (int i = 0; i < 20000; ++i) {
