@@ -109,10 +109,16 @@ bool MayStartNumber(char c) noexcept {
            c == 'n' || c == 'N' || IsBlank(c);
 }
 
-// A plain integer text: optional sign, then decimal digits or "0x" and hexadecimal digits. Gives
-// the base to read it with exactly, or 0 when the text has another form.
-int IntegerTextBase(const char* text, std::size_t length) noexcept {
+// A plain integer text: blanks (literal and folded scalars may begin with them, and strtod skips
+// them), an optional sign, then decimal digits or "0x" and hexadecimal digits. Gives the base to
+// read it with exactly, or 0 when the text has another form; `negative` tells whether the sign is
+// a minus.
+int IntegerTextBase(const char* text, std::size_t length, bool& negative) noexcept {
     std::size_t i = 0;
+    while (i < length && IsBlank(text[i])) {
+        ++i;
+    }
+    negative = i < length && text[i] == '-';
     if (i < length && (text[i] == '+' || text[i] == '-')) {
         ++i;
     }
@@ -181,9 +187,10 @@ bool ReadPlainNumber(BindingProperty& target, const char* text, std::size_t leng
     }
     // An integral number. Integer texts are read exactly, so that values beyond 2^53 keep every
     // digit; one beyond 64 bits keeps its double value.
-    if (const int base = IntegerTextBase(text, length); base != 0) {
+    bool negative = false;
+    if (const int base = IntegerTextBase(text, length, negative); base != 0) {
         errno = 0;
-        if (text[0] == '-') {
+        if (negative) {
             const long long value = std::strtoll(text, &end, base);
             if (errno != ERANGE) {
                 if (value < 0) {
