@@ -874,6 +874,16 @@ Json CallDeclared(const ApiDeclaration& declaration, const std::string& name, co
     return Json();
 }
 
+// Equal values; texts that are no UTF-8 are shown replaced when they differ.
+void ExpectSame(const Json& actual, const Json& expected) {
+    if (actual != expected) {
+        ADD_FAILURE() << "declared function answered\n  "
+                      << actual.dump(-1, ' ', false, Json::error_handler_t::replace)
+                      << "\nmodel says\n  "
+                      << expected.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+}
+
 std::string Describe(const std::vector<Fired>& events) {
     std::string out;
     for (const Fired& event : events) {
@@ -916,10 +926,10 @@ void Compare(TestHost& host, Model& model, const std::string& step) {
     }
 
     const ApiDeclaration& declaration = *host.Descriptor().apiDeclaration;
-    EXPECT_EQ(CallDeclared(declaration, "GetVelServiceStatusV1TickerMessages", kTickerPath),
-              TickerJson(model.ticker));
-    EXPECT_EQ(CallDeclared(declaration, "GetVelServiceStatusV1ZumStatus", kStatusPath),
-              model.StatusJson());
+    ExpectSame(CallDeclared(declaration, "GetVelServiceStatusV1TickerMessages", kTickerPath),
+               TickerJson(model.ticker));
+    ExpectSame(CallDeclared(declaration, "GetVelServiceStatusV1ZumStatus", kStatusPath),
+               model.StatusJson());
 
     host.ClearRecords();
     model.fired.clear();
@@ -1169,12 +1179,13 @@ void PlayBusyDay(uint32_t seed, size_t& injected) {
         SCOPED_TRACE("step " + std::to_string(step));
         const ApiDeclaration& declaration = *host.Descriptor().apiDeclaration;
         if (ticker.has_value()) {
-            EXPECT_EQ(CallDeclared(declaration, "GetVelServiceStatusV1TickerMessages", kTickerPath),
-                      *ticker);
+            ExpectSame(
+                CallDeclared(declaration, "GetVelServiceStatusV1TickerMessages", kTickerPath),
+                *ticker);
         }
         if (status.has_value()) {
-            EXPECT_EQ(CallDeclared(declaration, "GetVelServiceStatusV1ZumStatus", kStatusPath),
-                      *status);
+            ExpectSame(CallDeclared(declaration, "GetVelServiceStatusV1ZumStatus", kStatusPath),
+                       *status);
         }
     }
 }
