@@ -302,6 +302,7 @@ public:
     std::vector<Fired> fired;
     std::vector<std::string> lines;
     std::string lastBody;
+    std::vector<std::string> fetched; // urls of the status fetches, in order
 
     void Publish(const char* path, const char* eventName, const Json& data) {
         const Json payload = Json{{"data", data}, {"eventType", "Update"}, {"uri", path}};
@@ -343,6 +344,7 @@ public:
         ticker.clear();
         status = 0;
         humanUrl = url;
+        fetched.push_back(api);
         const auto found = responses.find(api);
         const bool ok = found != responses.end() && found->second.transport == 0 &&
                         found->second.status >= 200 && found->second.status <= 299 &&
@@ -931,7 +933,16 @@ void Compare(TestHost& host, Model& model, const std::string& step) {
     ExpectSame(CallDeclared(declaration, "GetVelServiceStatusV1ZumStatus", kStatusPath),
                model.StatusJson());
 
+    std::vector<std::string> fetched;
+    for (const ExternalRequest& request : host.ExternalRequests()) {
+        EXPECT_EQ(request.method, 2u);
+        EXPECT_EQ(request.timeLimit, 20u);
+        fetched.push_back(request.url);
+    }
+    EXPECT_EQ(fetched, model.fetched);
+
     host.ClearRecords();
+    model.fetched.clear();
     model.fired.clear();
     model.lines.clear();
 }
@@ -953,9 +964,18 @@ void PlayDay(uint32_t seed) {
     Model model;
     TestHost host;
 
+    // Region data as a structure of regions; now and then unreadable, or of another shape, so
+    // that every pass finds no address.
     const Json regionData = gen.RegionData();
-    host.SetResource(kRegionData, regionData);
-    model.regionData = FromJson(regionData);
+    const size_t dataShape = gen.Below(40);
+    if (dataShape == 0) {
+        host.SetResourceError(kRegionData, 500, "Store unavailable");
+    } else if (dataShape == 1) {
+        host.SetResource(kRegionData, Json::array({regionData}));
+    } else {
+        host.SetResource(kRegionData, regionData);
+        model.regionData = FromJson(regionData);
+    }
 
     std::string region = gen.Pick(gen.regions);
     std::string locale = gen.Pick(gen.locales);
