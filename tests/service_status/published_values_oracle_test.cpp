@@ -492,6 +492,12 @@ public:
             std::string("\0lead", 5),
             "bad \xFF\xFE bytes",
             "\x7F"};
+        // Now and then a text longer than a log line, or than a page of value storage.
+        if (Chance(1)) {
+            static const std::string longTexts[] = {std::string(5000, 'L') + "\xC3\xA9",
+                                                    std::string(70000, 'M')};
+            return longTexts[Below(2)];
+        }
         return Pick(texts);
     }
 
@@ -681,7 +687,8 @@ public:
 
     Node Messages(const std::string& locale) {
         std::vector<Node> messages;
-        const size_t count = Below(6);
+        // Mostly a few messages, now and then a long list.
+        const size_t count = Chance(3) ? 50 + Below(150) : Below(6);
         for (size_t i = 0; i < count; ++i) {
             // Now and then the same message twice.
             if (!messages.empty() && Chance(15)) {
