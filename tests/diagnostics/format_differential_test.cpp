@@ -19,6 +19,16 @@
 
 namespace Korvel {
 
+// A type that renders through its own text: a run of one character.
+struct CharacterRun {
+    std::size_t count;
+    char c;
+};
+
+std::string FormatArgumentText(const CharacterRun& run) {
+    return std::string(run.count, run.c);
+}
+
 namespace {
 
 // splitmix64: the same sequence on every platform and word size.
@@ -398,6 +408,20 @@ std::string Format(const std::string& tmpl, const std::deque<Value>& values,
     return std::string(buffer.data(), length);
 }
 
+// "" when the texts are equal, else where and how they differ (long texts are not printed whole).
+std::string Difference(const std::string& got, const std::string& want) {
+    if (got == want) {
+        return "";
+    }
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at]) {
+        ++at;
+    }
+    return "lengths " + std::to_string(got.size()) + " and " + std::to_string(want.size()) +
+           ", first difference at " + std::to_string(at) + ": '" + got.substr(at, 12) +
+           "' instead of '" + want.substr(at, 12) + "'";
+}
+
 Kind KindAt(int i) {
     return static_cast<Kind>(i % kKindCount);
 }
@@ -666,6 +690,71 @@ TEST(FormatDifferential, StopsEndTheMessageWhereTheyOccur) {
     EXPECT_EQ(Format("<%2$ " + flags57 + "s>", values), "<");
     EXPECT_EQ(Format("<%2$" + std::string(56, '-') + "*1$s>", values), "<xyz >");
     EXPECT_EQ(Format("<%2$" + std::string(57, '-') + "*1$s>", values), "<");
+}
+
+TEST(FormatDifferential, HugeWidthsPadLongTextsAsPrintfWould) {
+    // Only the first 4095 characters are kept, but they must be those printf would print: a
+    // width larger than a long text still pads it on the left.
+    const std::string longText(17000, 'a');
+    const std::string padded = std::string(3000, ' ') + std::string(1095, 'a');
+    EXPECT_EQ(Difference(FormatMessage("%20000s|", longText), padded), "");
+    EXPECT_EQ(Difference(FormatMessage("%20000s|", longText.c_str()), padded), "");
+    EXPECT_EQ(Difference(FormatMessage("%20000s|", std::string_view(longText)), padded), "");
+    EXPECT_EQ(Difference(FormatMessage("%*s|", 20000, longText), padded), "");
+    EXPECT_EQ(Difference(FormatMessage("%20000.16990s|", longText),
+                         std::string(3010, ' ') + std::string(1085, 'a')),
+              "");
+    EXPECT_EQ(Difference(FormatMessage("%1$-20000s|", longText), std::string(4095, 'a')), "");
+
+    // Texts longer than the buffer keep their full length for the width.
+    const std::string fiveThousand(5000, 'v');
+    const std::string thousandPadded = std::string(1000, ' ') + std::string(3095, 'v');
+    EXPECT_EQ(Difference(FormatMessage("%6000s", std::string_view(fiveThousand)), thousandPadded),
+              "");
+    EXPECT_EQ(Difference(FormatMessage("%6000s", CharacterRun{5000, 'v'}), thousandPadded), "");
+    EXPECT_EQ(Difference(FormatMessage("%.4500s|", std::string_view(fiveThousand)),
+                         std::string(4095, 'v')),
+              "");
+    EXPECT_EQ(Difference(FormatMessage("%4600.4500s|", std::string_view(fiveThousand)),
+                         std::string(100, ' ') + std::string(3995, 'v')),
+              "");
+    EXPECT_EQ(Difference(FormatMessage("%1$4600.*2$s|", std::string_view(fiveThousand), 4500),
+                         std::string(100, ' ') + std::string(3995, 'v')),
+              "");
+}
+
+TEST(FormatDifferential, TheCoreRoutineFillsABufferLargerThanAMessage) {
+    // FormatMessage keeps 4095 characters; the core routine fills whatever buffer it is given,
+    // with what snprintf would write there.
+    const int32_t five = 5;
+    const double third = 1.0 / 3;
+    const std::string longText(9000, 't');
+    const char* cText = longText.c_str();
+    const std::string_view view(longText);
+    const FormatArgument arguments[] = {{&five, &FormatTypes::kInt32},
+                                        {&third, &FormatTypes::kDouble},
+                                        {&cText, &FormatTypes::kCText},
+                                        {&view, &FormatTypes::kStringView}};
+    std::vector<char> buffer(40000);
+    const auto format = [&](const char* tmpl) {
+        const std::size_t length =
+            FormatMessageInto(buffer.data(), buffer.size(), tmpl, arguments, 4);
+        return std::string(buffer.data(), length);
+    };
+    const auto print = [](const char* format, auto value) {
+        std::vector<char> out(40000);
+        const int printed = std::snprintf(out.data(), out.size(), format, value);
+        return std::string(out.data(), static_cast<std::size_t>(printed));
+    };
+    EXPECT_EQ(Difference(format("%1$20000d"), print("%20000d", 5)), "");
+    EXPECT_EQ(Difference(format("%1$-20000d|"), print("%-20000d|", 5)), "");
+    EXPECT_EQ(Difference(format("%1$.12000d"), print("%.12000d", 5)), "");
+    EXPECT_EQ(Difference(format("%2$.10000f"), print("%.10000f", third)), "");
+    EXPECT_EQ(Difference(format("%2$30000.10000e"), print("%30000.10000e", third)), "");
+    EXPECT_EQ(Difference(format("%3$s"), longText), "");
+    EXPECT_EQ(Difference(format("%3$20000s"), print("%20000s", cText)), "");
+    EXPECT_EQ(Difference(format("%4$s"), longText), "");
+    EXPECT_EQ(Difference(format("%4$20000.8000s"), print("%20000.8000s", cText)), "");
 }
 
 } // namespace
