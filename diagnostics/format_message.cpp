@@ -320,17 +320,21 @@ int64_t ReadDirectiveNumber(const char* directive, std::size_t& at) {
     return value;
 }
 
-// Prints `length` bytes of text (no NUL needed after them) under the normalised "s" directive.
-// printf is given the number of bytes to show as the precision, so it reads no further than the
-// text and pads it for its full length, however much of it fits; the width is cut as for
-// numbers, relative to the text shown.
-std::size_t PrintText(FormatRenderContext& context, const char* text, std::size_t length) {
+// Prints a text given in two pieces, `head` then `tail` (no NUL needed after either), under the
+// normalised "s" directive, as printf would print the two joined. printf is given the number of
+// bytes to show of each piece as its precision, so it reads no further than the text and pads it
+// for its full length, however much of it fits; the width is cut as for numbers, relative to the
+// text shown.
+std::size_t PrintText(FormatRenderContext& context, const char* head, std::size_t headLength,
+                      const char* tail, std::size_t tailLength) {
     if (context.room == 0) {
         return 0;
     }
     const char* directive = context.directive;
     std::size_t at = 1;
+    bool left = false;
     while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
+        left = left || directive[at] == '-';
         ++at;
     }
     const std::size_t flagsEnd = at;
@@ -342,53 +346,87 @@ std::size_t PrintText(FormatRenderContext& context, const char* text, std::size_
     } else {
         width = ReadDirectiveNumber(directive, at);
     }
-    int64_t shown = static_cast<uint64_t>(length) > static_cast<uint64_t>(kIntMax)
-                        ? kIntMax
-                        : static_cast<int64_t>(length);
+    if (width < 0) {
+        left = true; // a negative "*" width
+        width = -width;
+    }
+    const auto asNumber = [](std::size_t length) {
+        return static_cast<uint64_t>(length) > static_cast<uint64_t>(kIntMax)
+                   ? kIntMax
+                   : static_cast<int64_t>(length);
+    };
+    int64_t headShown = asNumber(headLength);
+    int64_t tailShown = asNumber(tailLength);
     if (directive[at] == '.') {
         ++at;
         // A negative "*" precision counts as none; "." alone is precision 0.
         const int64_t precision =
             directive[at] == '*' ? context.starValues[star] : ReadDirectiveNumber(directive, at);
         if (precision >= 0) {
-            shown = Smaller(shown, precision);
+            headShown = Smaller(headShown, precision);
+            tailShown = Smaller(tailShown, precision - headShown);
         }
     }
-    const int64_t maxWidth = Smaller(shown + RoomAsNumber(context.room), kIntMax);
-    if (width > maxWidth) {
-        width = maxWidth;
-    } else if (width < -maxWidth) {
-        width = -maxWidth; // left-justified
-    }
+    const int64_t shown = Smaller(headShown + tailShown, kIntMax);
+    width = Smaller(width, Smaller(shown + RoomAsNumber(context.room), kIntMax));
+    // The padding goes before the head or after the tail: the piece next to it is printed with
+    // the width less the other piece's length. A left-justifying width is passed as negative.
+    const int64_t headWidth = left ? 0 : Larger(width - tailShown, 0);
+    const int64_t tailWidth = left ? -Larger(width - headShown, 0) : 0;
     // The flags as written, then width and precision as arguments.
     char format[kDirectiveBufferSize];
     std::memcpy(format, directive, flagsEnd);
     std::memcpy(format + flagsEnd, "*.*s", 5);
-    const int reported = std::snprintf(context.output, context.room, format,
-                                       static_cast<int>(width), static_cast<int>(shown), text);
-    if (reported < 0) {
-        context.output[0] = '\0';
+    std::size_t written = 0;
+    const auto print = [&](const char* text, int64_t pieceWidth, int64_t pieceShown) {
+        const std::size_t room = context.room - written;
+        const int reported =
+            std::snprintf(context.output + written, room, format, static_cast<int>(pieceWidth),
+                          static_cast<int>(pieceShown), text);
+        if (reported < 0) {
+            context.output[written] = '\0';
+        }
+        written += Written(reported, room);
+        return reported >= 0 && static_cast<std::size_t>(reported) < room;
+    };
+    if (print(head, headWidth, headShown) && (tailShown > 0 || tailWidth != 0)) {
+        print(tail, tailWidth, tailShown);
     }
-    return Written(reported, context.room);
+    return written;
 }
 
-// Renders `length` bytes of text under the (already gathered) directive; the text ends at its
-// first NUL, as a "%s" argument would.
-std::size_t RenderText(FormatRenderContext& context, const char* text, std::size_t length) {
+// Renders `head` then `tail` (`headLength` and `tailLength` bytes) as one text under the
+// (already gathered) directive; the text ends at its first NUL, as a "%s" argument would.
+std::size_t RenderTexts(FormatRenderContext& context, const char* head, std::size_t headLength,
+                        const char* tail, std::size_t tailLength) {
     if (!NormalizeDirective(context, false)) {
         return 0;
     }
+    if (const void* end = std::memchr(head, '\0', headLength)) {
+        headLength = static_cast<std::size_t>(static_cast<const char*>(end) - head);
+        tailLength = 0;
+    } else if (const void* tailEnd = std::memchr(tail, '\0', tailLength)) {
+        tailLength = static_cast<std::size_t>(static_cast<const char*>(tailEnd) - tail);
+    }
+    if (IsPlain(context, 's') && context.starCount == 0) {
+        const std::size_t copied = CopyPlain(context, head, headLength);
+        if (copied < headLength || tailLength == 0) {
+            return copied;
+        }
+        FormatRenderContext rest = context;
+        rest.output += copied;
+        rest.room -= copied;
+        return copied + CopyPlain(rest, tail, tailLength);
+    }
+    return PrintText(context, head, headLength, tail, tailLength);
+}
+
+std::size_t RenderText(FormatRenderContext& context, const char* text, std::size_t length) {
     if (text == nullptr) {
         text = "(null)";
         length = 6;
     }
-    if (const void* end = std::memchr(text, '\0', length)) {
-        length = static_cast<std::size_t>(static_cast<const char*>(end) - text);
-    }
-    if (IsPlain(context, 's') && context.starCount == 0) {
-        return CopyPlain(context, text, length);
-    }
-    return PrintText(context, text, length);
+    return RenderTexts(context, text, length, "", 0);
 }
 
 std::size_t RenderTerminated(FormatRenderContext& context, const char* text) {
@@ -417,11 +455,13 @@ std::size_t RenderOperationResult(FormatRenderContext& context) {
     if (message == nullptr) {
         return RenderTerminated(context, "");
     }
-    const FormatArgument arguments[] = {{&message, &FormatTypes::kCText},
-                                        {&result.code, &FormatTypes::kInt32}};
-    char text[kFormatMessageBufferSize];
-    FormatMessageInto(text, sizeof text, "%1 (%2)", arguments, 2);
-    return RenderTerminated(context, text);
+    // "<message> (<code>)", rendered in two pieces so that a message of any length keeps its
+    // place under a width.
+    char suffix[24] = " (";
+    const auto code = std::to_chars(suffix + 2, suffix + sizeof suffix - 1, result.code);
+    *code.ptr = ')';
+    const auto suffixLength = static_cast<std::size_t>(code.ptr + 1 - suffix);
+    return RenderTexts(context, message, std::strlen(message), suffix, suffixLength);
 }
 
 int32_t Int32AsInt(const void* value) {

@@ -723,6 +723,26 @@ TEST(FormatDifferential, HugeWidthsPadLongTextsAsPrintfWould) {
               "");
 }
 
+TEST(FormatDifferential, ResultRecordsPadAndCutAsOneText) {
+    const OperationResult small = OperationResult::Failure(7, "abc");
+    EXPECT_EQ(FormatMessage("[%1$.5s|%1$10.5s|%1$-10.5s|%1$.2s]", small),
+              "[abc (|     abc (|abc (     |ab]");
+    EXPECT_EQ(FormatMessage("[%*.*s]", -9, 6, small), "[abc (7   ]");
+    EXPECT_EQ(FormatMessage("[%1$*2$s]", small, 10), "[   abc (7)]");
+    // A message longer than a whole message still counts for its full length under a width.
+    const OperationResult longFailure = OperationResult::Failure(503, std::string(5000, 'm'));
+    EXPECT_EQ(Difference(FormatMessage("%6000s", longFailure),
+                         std::string(994, ' ') + std::string(3101, 'm')),
+              "");
+    EXPECT_EQ(Difference(FormatMessage("%-6000s", longFailure), std::string(4095, 'm')), "");
+    std::vector<char> buffer(9000);
+    const FormatArgument argument{&longFailure, &FormatTypes::kOperationResult};
+    const std::size_t length =
+        FormatMessageInto(buffer.data(), buffer.size(), "%-5010s|", &argument, 1);
+    EXPECT_EQ(
+        Difference(std::string(buffer.data(), length), std::string(5000, 'm') + " (503)    |"), "");
+}
+
 TEST(FormatDifferential, TheCoreRoutineFillsABufferLargerThanAMessage) {
     // FormatMessage keeps 4095 characters; the core routine fills whatever buffer it is given,
     // with what snprintf would write there.
