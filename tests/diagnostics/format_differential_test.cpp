@@ -428,7 +428,7 @@ Kind KindAt(int i) {
 
 TEST(FormatDifferential, OneConversionPrintsWhatSnprintfPrints) {
     Generator random(0x5EED0001);
-    int checked = 0;
+    int differences = 0;
     for (int round = 0; round < 30000; ++round) {
         std::deque<Value> values;
         const Value& value = AddValue(values, random, KindAt(round));
@@ -487,13 +487,13 @@ TEST(FormatDifferential, OneConversionPrintsWhatSnprintfPrints) {
         const std::string got = Format(tmpl, arguments);
         EXPECT_EQ(got, expected) << "template '" << tmpl << "', argument kind "
                                  << static_cast<int>(value.kind) << ", round " << round;
-        if (got != expected && ++checked > 20) {
+        if (got != expected && ++differences > 20) {
             FAIL() << "too many differences";
         }
     }
 }
 
-// A generated template with its expected output, and whether the walk stops before its end.
+// A generated template, its arguments and its expected output (up to where the walk stops).
 struct Case {
     std::string tmpl;
     std::string expected;
@@ -571,8 +571,7 @@ Case RandomTemplate(Generator& random) {
                 stop = true;
             }
         }
-        // When a star stops the walk, the rest of the conversion need not be spelled right:
-        // stars are taken while it is read.
+        // A stop ends the output before this conversion; the rest of the template is not read.
         c.tmpl += Spell(spec, index, starIndex, form == 2);
         if (stop) {
             stopped = true;
