@@ -61,7 +61,8 @@ std::size_t ModifierLengthBefore(const char* directive, std::size_t end) {
 // - the template's own length modifier is replaced by the type's default,
 //   since the type is known and a mismatched modifier would make printf read
 //   the wrong amount (only "h" and "hh" are kept, for 32-bit integer and
-//   character values, where they merely narrow what is printed).
+//   character values under an integer conversion, where they merely narrow
+//   what is printed; C defines neither for "c").
 // Returns false when nothing may be written (an "n" conversion).
 bool NormalizeDirective(FormatRenderContext& context, bool keepsShortModifiers) {
     char* directive = context.directive;
@@ -80,12 +81,13 @@ bool NormalizeDirective(FormatRenderContext& context, bool keepsShortModifiers) 
         stem = length - 1;
     }
     const std::size_t modifier = ModifierLengthBefore(directive, stem);
-    const bool shortModifier = modifier > 0 && directive[stem - modifier] == 'h';
+    const bool keepsModifier =
+        keepsShortModifiers && modifier > 0 && directive[stem - modifier] == 'h' && letter != 'c';
     std::size_t out = stem;
-    if (modifier > 0 && !(keepsShortModifiers && shortModifier)) {
+    if (modifier > 0 && !keepsModifier) {
         out = stem - modifier;
     }
-    if (!(keepsShortModifiers && shortModifier)) {
+    if (!keepsModifier) {
         for (const char* m = context.defaultModifier; *m != '\0'; ++m) {
             directive[out++] = *m;
         }

@@ -263,7 +263,8 @@ Spec RandomSpec(Generator& random, const Value& value) {
 
 // The conversion snprintf is given for `spec` and `value`: a letter outside the type's set
 // becomes its default, and the length modifier is the one of the value's type (a 32-bit integer
-// or a character may keep "h" or "hh", which only narrow what is printed).
+// or a character may keep "h" or "hh" for an integer conversion, where they only narrow what is
+// printed).
 std::string Normalised(const Spec& spec, const Value& value, bool bare) {
     const char* accepted = value.Accepted();
     const bool wide = value.kind == Kind::Int64 || value.kind == Kind::UInt64;
@@ -278,7 +279,7 @@ std::string Normalised(const Spec& spec, const Value& value, bool bare) {
     case Kind::Int32:
     case Kind::UInt32:
     case Kind::Char:
-        if (spec.modifier == "h" || spec.modifier == "hh") {
+        if ((spec.modifier == "h" || spec.modifier == "hh") && letter != 'c') {
             modifier = spec.modifier;
         }
         break;
@@ -649,6 +650,41 @@ TEST(FormatDifferential, LengthModifiersPrintTheSameOnEveryWordSize) {
     EXPECT_EQ(FormatMessage("%hhd", '\xC8'), "-56");
     // "%lc" and "%ls" would read wide characters; the types print bytes.
     EXPECT_EQ(FormatMessage("%lc%ls%llc", 'a', "bc", int64_t{0x100000064LL}), "abcd");
+}
+
+TEST(FormatDifferential, CharacterConversionsDropShortModifiers) {
+    // C defines "h" and "hh" only for integer conversions; with "c" the types hand printf a
+    // plain "%c", which prints the low byte as "hh" would suggest.
+    const int32_t code = 0x141;
+    const char letter = 'q';
+    for (const char* directive : {"%hhc", "%hc", "%-3hhc", "%1$hc"}) {
+        for (const FormatArgument& argument : {FormatArgument{&code, &FormatTypes::kInt32},
+                                               FormatArgument{&letter, &FormatTypes::kChar}}) {
+            char text[64] = {};
+            // The directive as the walk gathers it: without the index.
+            const std::string gathered =
+                std::string(directive).find('$') != std::string::npos
+                    ? "%" + std::string(directive).substr(std::strlen("%1$"))
+                    : std::string(directive);
+            std::memcpy(text, gathered.c_str(), gathered.size());
+            char output[16] = {};
+            FormatRenderContext context{};
+            context.output = output;
+            context.room = sizeof output;
+            context.directive = text;
+            context.directiveLength = gathered.size();
+            context.acceptedConversions = argument.type->acceptedConversions;
+            context.defaultModifier = argument.type->defaultModifier;
+            context.value = argument.value;
+            const std::size_t written = argument.type->render(context);
+            const std::string expected = argument.value == &code ? "A" : "q";
+            EXPECT_EQ(std::string(output, written),
+                      gathered.find('-') != std::string::npos ? expected + "  " : expected)
+                << directive;
+            EXPECT_EQ(std::string(text).find('h'), std::string::npos)
+                << directive << " became " << text;
+        }
+    }
 }
 
 TEST(FormatDifferential, NumberBeyondTheCountIsAWidth) {
