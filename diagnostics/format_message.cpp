@@ -61,7 +61,8 @@ std::size_t ModifierLengthBefore(const char* directive, std::size_t end) {
 // - the template's own length modifier is replaced by the type's default,
 //   since the type is known and a mismatched modifier would make printf read
 //   the wrong amount (only "h" and "hh" are kept, for 32-bit integer and
-//   character values, where they merely narrow what is printed).
+//   character values under an integer conversion, where they merely narrow
+//   what is printed; C defines neither for "c").
 // Returns false when nothing may be written (an "n" conversion).
 bool NormalizeDirective(FormatRenderContext& context, bool keepsShortModifiers) {
     char* directive = context.directive;
@@ -80,12 +81,13 @@ bool NormalizeDirective(FormatRenderContext& context, bool keepsShortModifiers) 
         stem = length - 1;
     }
     const std::size_t modifier = ModifierLengthBefore(directive, stem);
-    const bool shortModifier = modifier > 0 && directive[stem - modifier] == 'h';
+    const bool keepsModifier =
+        keepsShortModifiers && modifier > 0 && directive[stem - modifier] == 'h' && letter != 'c';
     std::size_t out = stem;
-    if (modifier > 0 && !(keepsShortModifiers && shortModifier)) {
+    if (modifier > 0 && !keepsModifier) {
         out = stem - modifier;
     }
-    if (!(keepsShortModifiers && shortModifier)) {
+    if (!keepsModifier) {
         for (const char* m = context.defaultModifier; *m != '\0'; ++m) {
             directive[out++] = *m;
         }
@@ -111,21 +113,38 @@ std::size_t Written(int reported, std::size_t room) {
     return wanted < room ? wanted : room - 1;
 }
 
-// Widths and precisions beyond what a message can show are cut to these before printf runs: a
-// template or "*" argument asking for a width of 999999999 would otherwise make printf produce
-// (and for floating-point precision, allocate) a gigabyte to keep 4095 characters of it. The cut
-// changes nothing visible: a double's exact decimal expansion has fewer than 1100 digits after
-// the point, so precision 8192 prints it unrounded and the output's first 4095 characters are
-// the same as with any larger precision; and a conversion of precision 8192 takes fewer than
-// 8600 characters, so width 16384 still starts with more padding than the buffer holds.
-constexpr long kMaxPrintedPrecision = 2 * static_cast<long>(kFormatMessageBufferSize);
-constexpr long kMaxPrintedWidth = 4 * static_cast<long>(kFormatMessageBufferSize);
+// Widths and precisions beyond what the output can show are cut before printf runs: a template
+// or "*" argument asking for a width of 999999999 would otherwise make printf produce (and for
+// floating-point precision, allocate) a gigabyte to keep a few thousand characters of it. The cut
+// changes nothing visible. A precision of at least 8192 and at least the room prints a double's
+// exact decimal expansion (fewer than 1100 digits after the point) followed by zeros, and an
+// integer as zeros beyond the room, just as any larger precision does. A conversion under such a
+// precision is at most 512 characters longer than it, so a width beyond the room plus that
+// still starts with more padding than the room holds.
+constexpr int64_t kMinPrintedPrecision = 2 * static_cast<int64_t>(kFormatMessageBufferSize);
+constexpr int64_t kMinPrintedWidth = 4 * static_cast<int64_t>(kFormatMessageBufferSize);
+constexpr int64_t kLongestConversionBeyondPrecision = 512;
+constexpr int64_t kIntMax = 2147483647;
+
+int64_t Smaller(int64_t a, int64_t b) {
+    return a < b ? a : b;
+}
+
+int64_t Larger(int64_t a, int64_t b) {
+    return a > b ? a : b;
+}
+
+int64_t RoomAsNumber(std::size_t room) {
+    return static_cast<uint64_t>(room) > static_cast<uint64_t>(kIntMax)
+               ? kIntMax
+               : static_cast<int64_t>(room);
+}
 
 // Cuts the decimal number at directive[at] to `maximum`; returns the position after it.
-std::size_t ClampDirectiveNumber(FormatRenderContext& context, std::size_t at, long maximum) {
+std::size_t ClampDirectiveNumber(FormatRenderContext& context, std::size_t at, int64_t maximum) {
     char* directive = context.directive;
     std::size_t end = at;
-    long value = 0;
+    int64_t value = 0;
     while (IsDigit(directive[end])) {
         if (value <= maximum) {
             value = value * 10 + (directive[end] - '0');
@@ -146,6 +165,10 @@ std::size_t ClampDirectiveNumber(FormatRenderContext& context, std::size_t at, l
 }
 
 void ClampDirectiveNumbers(FormatRenderContext& context) {
+    const int64_t room = RoomAsNumber(context.room);
+    const int64_t maxPrecision = Smaller(Larger(kMinPrintedPrecision, room), kIntMax);
+    const int64_t maxWidth = Smaller(
+        Larger(kMinPrintedWidth, room + maxPrecision + kLongestConversionBeyondPrecision), kIntMax);
     const char* directive = context.directive;
     std::size_t at = 1;
     while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
@@ -154,14 +177,14 @@ void ClampDirectiveNumbers(FormatRenderContext& context) {
     int star = 0;
     if (directive[at] == '*') {
         int32_t& width = context.starValues[star++];
-        if (width > kMaxPrintedWidth) {
-            width = static_cast<int32_t>(kMaxPrintedWidth);
-        } else if (width < -kMaxPrintedWidth) {
-            width = static_cast<int32_t>(-kMaxPrintedWidth); // left-justified
+        if (width > maxWidth) {
+            width = static_cast<int32_t>(maxWidth);
+        } else if (width < -maxWidth) {
+            width = static_cast<int32_t>(-maxWidth); // left-justified
         }
         ++at;
     } else {
-        at = ClampDirectiveNumber(context, at, kMaxPrintedWidth);
+        at = ClampDirectiveNumber(context, at, maxWidth);
     }
     if (directive[at] != '.') {
         return;
@@ -170,11 +193,11 @@ void ClampDirectiveNumbers(FormatRenderContext& context) {
     if (directive[at] == '*') {
         // A negative precision counts as none and stays.
         int32_t& precision = context.starValues[star];
-        if (precision > kMaxPrintedPrecision) {
-            precision = static_cast<int32_t>(kMaxPrintedPrecision);
+        if (precision > maxPrecision) {
+            precision = static_cast<int32_t>(maxPrecision);
         }
     } else {
-        ClampDirectiveNumber(context, at, kMaxPrintedPrecision);
+        ClampDirectiveNumber(context, at, maxPrecision);
     }
 }
 
@@ -289,18 +312,127 @@ std::size_t RenderChar(FormatRenderContext& context) {
     return PrintValue(context, static_cast<int>(value));
 }
 
-// Renders NUL-terminated text under the (already gathered) directive.
-std::size_t RenderTerminated(FormatRenderContext& context, const char* text) {
+// Reads the decimal number at directive[at], saturating at kIntMax, and moves past it.
+int64_t ReadDirectiveNumber(const char* directive, std::size_t& at) {
+    int64_t value = 0;
+    while (IsDigit(directive[at])) {
+        value = Smaller(value * 10 + (directive[at] - '0'), kIntMax);
+        ++at;
+    }
+    return value;
+}
+
+// Prints a text given in two pieces, `head` then `tail` (no NUL needed after either), under the
+// normalised "s" directive, as printf would print the two joined. printf is given the number of
+// bytes to show of each piece as its precision, so it reads no further than the text and pads it
+// for its full length, however much of it fits; the width is cut as for numbers, relative to the
+// text shown.
+std::size_t PrintText(FormatRenderContext& context, const char* head, std::size_t headLength,
+                      const char* tail, std::size_t tailLength) {
+    if (context.room == 0) {
+        return 0;
+    }
+    const char* directive = context.directive;
+    std::size_t at = 1;
+    bool left = false;
+    while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
+        left = left || directive[at] == '-';
+        ++at;
+    }
+    const std::size_t flagsEnd = at;
+    int star = 0;
+    int64_t width = 0;
+    if (directive[at] == '*') {
+        width = context.starValues[star++];
+        ++at;
+    } else {
+        width = ReadDirectiveNumber(directive, at);
+    }
+    if (width < 0) {
+        left = true; // a negative "*" width
+        width = -width;
+    }
+    const auto asNumber = [](std::size_t length) {
+        return static_cast<uint64_t>(length) > static_cast<uint64_t>(kIntMax)
+                   ? kIntMax
+                   : static_cast<int64_t>(length);
+    };
+    int64_t headShown = asNumber(headLength);
+    int64_t tailShown = asNumber(tailLength);
+    if (directive[at] == '.') {
+        ++at;
+        // A negative "*" precision counts as none; "." alone is precision 0.
+        const int64_t precision =
+            directive[at] == '*' ? context.starValues[star] : ReadDirectiveNumber(directive, at);
+        if (precision >= 0) {
+            headShown = Smaller(headShown, precision);
+            tailShown = Smaller(tailShown, precision - headShown);
+        }
+    }
+    const int64_t shown = Smaller(headShown + tailShown, kIntMax);
+    width = Smaller(width, Smaller(shown + RoomAsNumber(context.room), kIntMax));
+    // The padding goes before the head or after the tail: the piece next to it is printed with
+    // the width less the other piece's length. A left-justifying width is passed as negative.
+    const int64_t headWidth = left ? 0 : Larger(width - tailShown, 0);
+    const int64_t tailWidth = left ? -Larger(width - headShown, 0) : 0;
+    // The flags as written, then width and precision as arguments.
+    char format[kDirectiveBufferSize];
+    std::memcpy(format, directive, flagsEnd);
+    std::memcpy(format + flagsEnd, "*.*s", 5);
+    std::size_t written = 0;
+    const auto print = [&](const char* text, int64_t pieceWidth, int64_t pieceShown) {
+        const std::size_t room = context.room - written;
+        const int reported =
+            std::snprintf(context.output + written, room, format, static_cast<int>(pieceWidth),
+                          static_cast<int>(pieceShown), text);
+        if (reported < 0) {
+            context.output[written] = '\0';
+        }
+        written += Written(reported, room);
+        return reported >= 0 && static_cast<std::size_t>(reported) < room;
+    };
+    if (print(head, headWidth, headShown) && (tailShown > 0 || tailWidth != 0)) {
+        print(tail, tailWidth, tailShown);
+    }
+    return written;
+}
+
+// Renders `head` then `tail` (`headLength` and `tailLength` bytes) as one text under the
+// (already gathered) directive; the text ends at its first NUL, as a "%s" argument would.
+std::size_t RenderTexts(FormatRenderContext& context, const char* head, std::size_t headLength,
+                        const char* tail, std::size_t tailLength) {
     if (!NormalizeDirective(context, false)) {
         return 0;
     }
-    if (text == nullptr) {
-        text = "(null)";
+    if (const void* end = std::memchr(head, '\0', headLength)) {
+        headLength = static_cast<std::size_t>(static_cast<const char*>(end) - head);
+        tailLength = 0;
+    } else if (const void* tailEnd = std::memchr(tail, '\0', tailLength)) {
+        tailLength = static_cast<std::size_t>(static_cast<const char*>(tailEnd) - tail);
     }
     if (IsPlain(context, 's') && context.starCount == 0) {
-        return CopyPlain(context, text, std::strlen(text));
+        const std::size_t copied = CopyPlain(context, head, headLength);
+        if (copied < headLength || tailLength == 0) {
+            return copied;
+        }
+        FormatRenderContext rest = context;
+        rest.output += copied;
+        rest.room -= copied;
+        return copied + CopyPlain(rest, tail, tailLength);
     }
-    return PrintValue(context, text);
+    return PrintText(context, head, headLength, tail, tailLength);
+}
+
+std::size_t RenderText(FormatRenderContext& context, const char* text, std::size_t length) {
+    if (text == nullptr) {
+        text = "(null)";
+        length = 6;
+    }
+    return RenderTexts(context, text, length, "", 0);
+}
+
+std::size_t RenderTerminated(FormatRenderContext& context, const char* text) {
+    return RenderText(context, text, text != nullptr ? std::strlen(text) : 0);
 }
 
 std::size_t RenderCText(FormatRenderContext& context) {
@@ -325,11 +457,13 @@ std::size_t RenderOperationResult(FormatRenderContext& context) {
     if (message == nullptr) {
         return RenderTerminated(context, "");
     }
-    const FormatArgument arguments[] = {{&message, &FormatTypes::kCText},
-                                        {&result.code, &FormatTypes::kInt32}};
-    char text[kFormatMessageBufferSize];
-    FormatMessageInto(text, sizeof text, "%1 (%2)", arguments, 2);
-    return RenderTerminated(context, text);
+    // "<message> (<code>)", rendered in two pieces so that a message of any length keeps its
+    // place under a width.
+    char suffix[24] = " (";
+    const auto code = std::to_chars(suffix + 2, suffix + sizeof suffix - 1, result.code);
+    *code.ptr = ')';
+    const auto suffixLength = static_cast<std::size_t>(code.ptr + 1 - suffix);
+    return RenderTexts(context, message, std::strlen(message), suffix, suffixLength);
 }
 
 int32_t Int32AsInt(const void* value) {
@@ -364,15 +498,7 @@ const FormatArgumentType kOperationResult{&RenderOperationResult, nullptr, false
 } // namespace FormatTypes
 
 std::size_t RenderFormatText(FormatRenderContext& context, const char* text, std::size_t length) {
-    // The output never holds more than a buffer's worth, so a longer text
-    // can be cut before it is terminated for printf.
-    char copy[kFormatMessageBufferSize];
-    const std::size_t kept = length < sizeof copy - 1 ? length : sizeof copy - 1;
-    if (kept != 0) {
-        std::memcpy(copy, text, kept);
-    }
-    copy[kept] = '\0';
-    return RenderTerminated(context, copy);
+    return RenderText(context, text != nullptr ? text : "", text != nullptr ? length : 0);
 }
 
 std::size_t FormatMessageInto(char* buffer, std::size_t size, const char* tmpl,
