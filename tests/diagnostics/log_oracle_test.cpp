@@ -10,7 +10,9 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <future>
 #include <map>
 #include <mutex>
@@ -401,6 +403,17 @@ LogTime RandomTime(Generator& random) {
     return time;
 }
 
+#ifndef _WIN32
+// A moment as the C library's local time gives it, in the first 19 characters of "#D".
+std::string LocalStamp(std::time_t moment) {
+    std::tm parts{};
+    localtime_r(&moment, &parts);
+    return OracleStamp(LogTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                               parts.tm_min, parts.tm_sec, 0})
+        .substr(0, 19);
+}
+#endif
+
 // ---- Targets the comparison reads ------------------------------------------------------------
 
 // Keeps the raw records: attached first and open to all, it sees every record the logger passes.
@@ -511,6 +524,7 @@ TEST_F(LogOracle, LineTemplatesMatchTheOracle) {
     const uint32_t thread = Platform::CurrentThreadId();
     Generator random(0x10C0FFEE);
     std::vector<char> buffer(kLogBufferSize + 64);
+    double lastElapsed = 0;
     for (int round = 0; round < 4000; ++round) {
         const std::string lineTemplate = RandomTemplate(random);
         const std::string message = random.Percent(20)
@@ -535,6 +549,15 @@ TEST_F(LogOracle, LineTemplatesMatchTheOracle) {
         const std::string difference = Compare(actual, expected);
         ASSERT_EQ(difference, "") << "round " << round << ", template '"
                                   << lineTemplate.substr(0, 80) << "', size " << size;
+
+        // "#H" counts up from the first reading.
+        char elapsed[32];
+        const std::size_t elapsedLength =
+            Logging::FormatLine(elapsed, sizeof elapsed, "#H", record);
+        ASSERT_EQ(elapsedLength, 11u) << elapsed;
+        const double seconds = std::atof(elapsed);
+        ASSERT_GE(seconds, lastElapsed) << elapsed;
+        lastElapsed = seconds;
 
         // The interface table formats the same line.
         std::vector<char> again(size);
@@ -687,6 +710,7 @@ TEST_F(LogOracle, DispatchMatchesTheOracle) {
 
         std::vector<Message> messages;
         std::vector<std::pair<int32_t, uint64_t>> sent;
+        const std::time_t before = std::time(nullptr);
         ::testing::internal::CaptureStderr();
         ::testing::internal::CaptureStdout();
         for (int i = 0; i < 25; ++i) {
@@ -705,9 +729,25 @@ TEST_F(LogOracle, DispatchMatchesTheOracle) {
         }
         const std::string outText = ::testing::internal::GetCapturedStdout();
         const std::string errText = ::testing::internal::GetCapturedStderr();
+        // A coarse clock may lag the precise one by a tick: one second of slack after.
+        const std::time_t after = std::time(nullptr) + 1;
 
         // Which messages the logger passes on, and their records.
         const std::vector<RecordTarget::Seen> seen = records.Take();
+        for (const RecordTarget::Seen& record : seen) {
+            ASSERT_TRUE(record.time.month >= 1 && record.time.month <= 12 && record.time.day >= 1 &&
+                        record.time.day <= 31 && record.time.hour >= 0 && record.time.hour <= 23 &&
+                        record.time.minute >= 0 && record.time.minute <= 59 &&
+                        record.time.second >= 0 && record.time.second <= 60 &&
+                        record.time.millisecond >= 0 && record.time.millisecond <= 999)
+                << OracleStamp(record.time);
+            ASSERT_GE(record.time.year, 2024);
+#ifndef _WIN32
+            // The local time the C library gives just before and just after the messages.
+            EXPECT_LE(LocalStamp(before), OracleStamp(record.time).substr(0, 19));
+            EXPECT_GE(LocalStamp(after), OracleStamp(record.time).substr(0, 19));
+#endif
+        }
         ExpectedLine err;
         ExpectedLine out;
         std::vector<ExpectedLine> dbg;
