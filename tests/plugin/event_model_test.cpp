@@ -43,6 +43,9 @@ enum class OpKind {
     RemoveTimer,
     AddDeferred,
     Shutdown,
+    // The host's Shutdown entry point: the object is shut down and destroyed (at the end of the
+    // outermost callback under way); later operations of the plug-in are skipped.
+    HostShutdown,
     Publish,
     // Host-driven.
     DeliverResource,
@@ -69,9 +72,9 @@ const char* const kEventTypeNames[] = {"Create", "Update", "Delete", "Bogus"};
 
 std::string Describe(const Op& op) {
     static const char* const names[] = {
-        "ObserveResource", "Subscribe",   "Unsubscribe",  "ObserveLcds", "SubscribePlain",
-        "AddTimer",        "RemoveTimer", "AddDeferred",  "Shutdown",    "Publish",
-        "DeliverResource", "DeliverLcds", "DeliverPlain", "Advance"};
+        "ObserveResource", "Subscribe",       "Unsubscribe", "ObserveLcds",  "SubscribePlain",
+        "AddTimer",        "RemoveTimer",     "AddDeferred", "Shutdown",     "HostShutdown",
+        "Publish",         "DeliverResource", "DeliverLcds", "DeliverPlain", "Advance"};
     std::ostringstream out;
     out << names[static_cast<int>(op.kind)] << "(" << op.text;
     if (!op.text2.empty()) {
@@ -179,6 +182,9 @@ public:
     }
 
     void Apply(const Op& op) {
+        if (disposed_ && op.kind < OpKind::DeliverResource) {
+            return;
+        }
         switch (op.kind) {
         case OpKind::ObserveResource:
             ObserveResource(op);
@@ -216,6 +222,12 @@ public:
         }
         case OpKind::Shutdown:
             Shutdown();
+            break;
+        case OpKind::HostShutdown:
+            // Deferred tasks are withdrawn: their host timers find nothing to run.
+            Shutdown();
+            disposed_ = true;
+            deferred_.clear();
             break;
         case OpKind::Publish:
             Publish(op);
@@ -286,11 +298,18 @@ private:
     }
 
     // --- Host side -------------------------------------------------------------------
+    // A disposed object still finishes the callback under way but reaches the host no more.
     void HostSubscribe(const std::string& name, uint32_t flag) {
+        if (disposed_) {
+            return;
+        }
         subscriptionCalls_.push_back("+" + name + "/" + std::to_string(flag));
         hostSubscriptions_.push_back(name);
     }
     void HostUnsubscribe(const std::string& name) {
+        if (disposed_) {
+            return;
+        }
         subscriptionCalls_.push_back("-" + name);
         std::erase(hostSubscriptions_, name);
     }
@@ -315,6 +334,9 @@ private:
     // The host records a fired event and hands it at once to the subscriptions of its name,
     // unless it is already doing so for an event fired before.
     void HostFireEvent(const std::string& name, const Op& publication) {
+        if (disposed_) {
+            return;
+        }
         fired_.push_back(name + " " + publication.text + " " +
                          kEventTypeNames[publication.eventType] + " " +
                          std::to_string(publication.number));
@@ -478,6 +500,9 @@ private:
     void AddDeferred(const std::string& label, std::function<void()> task, int64_t due) {
         const double delay = due <= now_ ? 0.0 : static_cast<double>(due - now_) / 1e9;
         const uint64_t id = nextDeferred_++;
+        if (disposed_) {
+            return; // a disposed object hands the host no more tasks
+        }
         deferred_[id] = std::move(task);
         HostSetTimer(label, id, delay);
     }
@@ -505,7 +530,9 @@ private:
             [this, name, generation, handler] {
                 auto found = timers_.find(name);
                 if (found == timers_.end()) {
-                    warnings_.push_back("Couldn't find timer named " + name);
+                    if (!disposed_) {
+                        warnings_.push_back("Couldn't find timer named " + name);
+                    }
                     return;
                 }
                 if (found->second.generation != generation) {
@@ -560,15 +587,28 @@ private:
     std::map<uint64_t, std::function<void()>> deferred_;
     uint64_t nextDeferred_ = 1;
     uint64_t shutdowns_ = 0;
+    bool disposed_ = false;
     std::map<int, int> runs_;
 };
 
 // --- The plug-in object in the test host ------------------------------------------------
 
+// The plug-in's own code runs only inside the host's calls into the object (entry points, event
+// and timer callbacks); the test's top-level operations of the plug-in run as inside one too,
+// so that a shutdown by the host during them behaves as it would there.
+class ModelPlugin : public TestPlugin {
+public:
+    void AsHostCallback(const std::function<void()>& work) {
+        const CallbackScope scope(*this);
+        work();
+    }
+};
+
 class Real {
 public:
     Real() {
-        plugin_ = MakeTestPlugin(host_);
+        plugin_ = std::make_unique<ModelPlugin>();
+        RegisterTestPlugin(*plugin_, host_);
         EXPECT_TRUE(plugin_->Initialize(host_.Context(kPluginId)));
         host_.ClearRecords();
         host_.SetResource("/a/v1/x", Json(7));
@@ -581,7 +621,19 @@ public:
         });
     }
 
+    // An operation of the test's top level.
+    void Run(const Op& op) {
+        if (op.kind >= OpKind::DeliverResource) {
+            Apply(op);
+        } else if (!dead_) {
+            plugin_->AsHostCallback([this, &op] { Apply(op); });
+        }
+    }
+
     void Apply(const Op& op) {
+        if (dead_ && op.kind < OpKind::DeliverResource) {
+            return;
+        }
         const int id = op.id;
         const OpPtr reaction = op.reaction;
         switch (op.kind) {
@@ -635,6 +687,10 @@ public:
             break;
         case OpKind::Shutdown:
             plugin_->Shutdown();
+            break;
+        case OpKind::HostShutdown:
+            dead_ = true;
+            PluginBase::ShutdownEntry(plugin_.release());
             break;
         case OpKind::Publish:
             EXPECT_TRUE(plugin_->PublishResource(
@@ -710,8 +766,9 @@ public:
     }
 
     TestHost host_;
-    std::unique_ptr<TestPlugin> plugin_;
+    std::unique_ptr<ModelPlugin> plugin_;
     std::vector<std::string> heard_;
+    bool dead_ = false;
 
 private:
     static Json Data(const Op& op) {
@@ -783,7 +840,10 @@ private:
             op->text = From(labels);
             op->number = 250 * (static_cast<int64_t>(Pick(17)) - 4);
         } else if (choice < 27) {
-            op->kind = Pick(4) == 0 ? OpKind::Shutdown : OpKind::RemoveTimer;
+            const size_t which = Pick(4);
+            op->kind = which == 0   ? OpKind::Shutdown
+                       : which == 1 ? OpKind::HostShutdown
+                                    : OpKind::RemoveTimer;
             op->text = From(kTimerNames);
         } else if (choice < 30) {
             op->kind = OpKind::Publish;
@@ -860,7 +920,7 @@ bool RunSequence(uint64_t seed, size_t steps, std::map<char, size_t>& heard) {
     for (size_t step = 0; step < steps; ++step) {
         const OpPtr op = generator.Next();
         trace += "  " + std::to_string(step) + ": " + Describe(*op) + "\n";
-        real.Apply(*op);
+        real.Run(*op);
         model.Apply(*op);
 
         bool same = true;
@@ -878,6 +938,12 @@ bool RunSequence(uint64_t seed, size_t steps, std::map<char, size_t>& heard) {
         check(Same("fired events", real.Fired(), model.fired_));
         check(Same("timer calls", real.TimerCalls(), model.timerCalls_));
         check(Same("log", real.LogTexts(), model.warnings_));
+        if (real.dead_) {
+            if (!same) {
+                return false;
+            }
+            continue;
+        }
         const std::vector<std::string> realSizes = {
             "host timers " + std::to_string(real.host_.PendingTimerCount()),
             "deferred " + std::to_string(real.plugin_->PendingDeferredCount()),
