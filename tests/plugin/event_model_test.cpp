@@ -90,7 +90,8 @@ std::string Describe(const Op& op) {
 
 // --- The vocabulary the sequences draw from ----------------------------------------------
 
-const std::vector<std::string> kObservedPaths = {"/a/v1/x",
+const std::vector<std::string> kObservedPaths = {"/",
+                                                 "/a/v1/x",
                                                  "/a/v1/x/deep",
                                                  "/a/v1/y",
                                                  "/b/v2/z",
@@ -211,13 +212,14 @@ public:
         case OpKind::AddDeferred: {
             const int id = op.id;
             OpPtr reaction = op.reaction;
-            AddDeferred(
+            const uint64_t entry = AddDeferred(
                 op.text,
                 [this, id, reaction] {
                     heard_.push_back("D" + std::to_string(id) + " @" + std::to_string(now_));
                     React(id, reaction);
                 },
                 now_ + op.number * kMillisecond);
+            heard_.push_back("entry " + std::to_string(entry));
             break;
         }
         case OpKind::Shutdown:
@@ -245,6 +247,7 @@ public:
 
     std::vector<std::string> heard_;
     std::vector<std::string> fired_;
+    std::vector<std::string> requests_; // paths read from the host
     std::vector<std::string> subscriptionCalls_;
     std::vector<std::string> timerCalls_;
     std::vector<std::string> warnings_;
@@ -433,6 +436,7 @@ private:
         if (wildcard) {
             return;
         }
+        requests_.push_back(op.text);
         auto resource = resources_.find(op.text);
         if (resource == resources_.end()) {
             return;
@@ -497,14 +501,15 @@ private:
             },
             now_);
     }
-    void AddDeferred(const std::string& label, std::function<void()> task, int64_t due) {
+    uint64_t AddDeferred(const std::string& label, std::function<void()> task, int64_t due) {
         const double delay = due <= now_ ? 0.0 : static_cast<double>(due - now_) / 1e9;
         const uint64_t id = nextDeferred_++;
         if (disposed_) {
-            return; // a disposed object hands the host no more tasks
+            return id; // a disposed object hands the host no more tasks
         }
         deferred_[id] = std::move(task);
         HostSetTimer(label, id, delay);
+        return id;
     }
     void RunDeferred(uint64_t id) {
         auto found = deferred_.find(id);
@@ -677,13 +682,14 @@ public:
             plugin_->RemoveTimer(op.text);
             break;
         case OpKind::AddDeferred:
-            plugin_->AddDeferred(
-                op.text,
-                [this, id, reaction] {
-                    heard_.push_back("D" + std::to_string(id) + " @" + std::to_string(host_.Now()));
-                    React(id, reaction);
-                },
-                host_.Now() + op.number * kMillisecond);
+            heard_.push_back("entry " + std::to_string(plugin_->AddDeferred(
+                                            op.text,
+                                            [this, id, reaction] {
+                                                heard_.push_back("D" + std::to_string(id) + " @" +
+                                                                 std::to_string(host_.Now()));
+                                                React(id, reaction);
+                                            },
+                                            host_.Now() + op.number * kMillisecond)));
             break;
         case OpKind::Shutdown:
             plugin_->Shutdown();
@@ -756,6 +762,14 @@ public:
                             std::to_string(event.payload.value("data", int64_t{-1})));
         }
         return fired;
+    }
+    std::vector<std::string> Requests() const {
+        std::vector<std::string> paths;
+        for (const ResourceRequest& request : host_.Requests()) {
+            EXPECT_EQ(request.method, static_cast<uint32_t>(HttpMethod::Get));
+            paths.push_back(request.path);
+        }
+        return paths;
     }
     std::vector<std::string> HostSubscriptions() const {
         std::vector<std::string> names;
@@ -936,6 +950,7 @@ bool RunSequence(uint64_t seed, size_t steps, std::map<char, size_t>& heard) {
         check(Same("subscription calls", real.SubscriptionCalls(), model.subscriptionCalls_));
         check(Same("host subscriptions", real.HostSubscriptions(), model.hostSubscriptions_));
         check(Same("fired events", real.Fired(), model.fired_));
+        check(Same("resource reads", real.Requests(), model.requests_));
         check(Same("timer calls", real.TimerCalls(), model.timerCalls_));
         check(Same("log", real.LogTexts(), model.warnings_));
         if (real.dead_) {
