@@ -524,10 +524,12 @@ void KORVEL_CDECL TestHost::FireEventEntry(const HostFunctionTable* table,
     host.events_.push_back(FiredEvent{TextOrEmpty(event->name), ReadHostValue(event->payload),
                                       ReadHostValueKinds(event->payload), event->flag});
     if (host.publishHook_ && !host.inPublishHook_) {
-        // A copy: the hook may replace or remove itself.
+        // Copies: the hook may replace or remove itself, and events the plug-in fires while it
+        // runs may move the records, so the name must not refer into them.
         const auto hook = host.publishHook_;
+        const std::string name = host.events_.back().name;
         host.inPublishHook_ = true;
-        hook(host.events_.back().name);
+        hook(name);
         host.inPublishHook_ = false;
     }
 }
