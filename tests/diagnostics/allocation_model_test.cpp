@@ -124,17 +124,27 @@ testing::AssertionResult SameFigures(const Model& model, const MemoryStatistics&
 
 // Test hooks in front of another table (the counting hooks or none): they refuse a request
 // while `refuse` is set, as when memory has run out, and pass everything else on.
+// With `refuseEvery` set it refuses every so many requests instead, from any thread.
 struct Gate {
     AllocationHooks below{};
     bool refuse = false;
+    unsigned refuseEvery = 0;
+    std::atomic<unsigned> requests{0};
+
+    bool Refuses() {
+        if (refuseEvery != 0) {
+            return requests.fetch_add(1) % refuseEvery == refuseEvery - 1;
+        }
+        return refuse;
+    }
 };
 
 Gate& GateOf(void* context) {
     return *static_cast<Gate*>(context);
 }
 void* GateAllocate(std::size_t size, void* context) {
-    const Gate& gate = GateOf(context);
-    if (gate.refuse) {
+    Gate& gate = GateOf(context);
+    if (gate.Refuses()) {
         return nullptr;
     }
     return gate.below.allocate != nullptr ? gate.below.allocate(size, gate.below.context)
@@ -146,17 +156,17 @@ void GateFree(void* block, void* context) {
                                : Platform::HeapFree(block);
 }
 void* GateReallocate(void* block, std::size_t size, void* context) {
-    const Gate& gate = GateOf(context);
+    Gate& gate = GateOf(context);
     // A resize to nothing releases the block; it is never refused.
-    if (gate.refuse && (block == nullptr || size != 0)) {
+    if ((block == nullptr || size != 0) && gate.Refuses()) {
         return nullptr;
     }
     return gate.below.reallocate != nullptr ? gate.below.reallocate(block, size, gate.below.context)
                                             : Platform::HeapReallocate(block, size);
 }
 char* GateDuplicate(const char* text, void* context) {
-    const Gate& gate = GateOf(context);
-    if (gate.refuse && text != nullptr) {
+    Gate& gate = GateOf(context);
+    if (text != nullptr && gate.Refuses()) {
         return nullptr;
     }
     return gate.below.duplicateText != nullptr ? gate.below.duplicateText(text, gate.below.context)
@@ -650,10 +660,11 @@ TEST(MemoryAccountingModel, RandomSequencesMatchTheModel) {
     EXPECT_EXIT(RunSequencesAndExit(), testing::ExitedWithCode(0), "sequences matched the model");
 }
 
-// Several threads run random sequences through the counting hooks at once while another reads
+// Several threads run random sequences through the hooks in effect at once while another reads
 // the statistics: every reading has counters that never go back, and at the end the counters
-// have moved by exactly what the threads' own models add up to.
-TEST(MemoryAccountingModel, ConcurrentSequencesBalance) {
+// have moved by exactly what the threads' own models add up to. A null answer to a small request
+// is a refusal of the test hooks, which the counting hooks never see.
+void RunConcurrentSequences() {
     constexpr int kThreads = 4;
     constexpr int kSteps = 20000;
     // One thread's share of the figures, and the blocks it holds.
@@ -690,9 +701,10 @@ TEST(MemoryAccountingModel, ConcurrentSequencesBalance) {
             for (int step = 0; step < kSteps; ++step) {
                 const std::size_t pick = random.Below(100);
                 if (pick < 30) {
-                    void* block = Allocate(random.Below(700));
-                    m.Allocated(SizeOf(block));
-                    held.push_back(block);
+                    if (void* block = Allocate(random.Below(700))) {
+                        m.Allocated(SizeOf(block));
+                        held.push_back(block);
+                    }
                 } else if (pick < 55 && !held.empty()) {
                     const std::size_t index = random.Below(held.size());
                     m.Freed(SizeOf(held[index]));
@@ -712,7 +724,7 @@ TEST(MemoryAccountingModel, ConcurrentSequencesBalance) {
                         m.Freed(oldSize);
                         held[index] = held.back();
                         held.pop_back();
-                    } else {
+                    } else if (resized != nullptr) {
                         m.Freed(oldSize);
                         m.Allocated(SizeOf(resized));
                         if (fromNull) {
@@ -723,9 +735,10 @@ TEST(MemoryAccountingModel, ConcurrentSequencesBalance) {
                     }
                 } else if (pick < 95) {
                     const std::string text(random.Below(120), 'x');
-                    char* copy = DuplicateText(text.c_str());
-                    m.Allocated(SizeOf(copy));
-                    held.push_back(copy);
+                    if (char* copy = DuplicateText(text.c_str())) {
+                        m.Allocated(SizeOf(copy));
+                        held.push_back(copy);
+                    }
                 } else {
                     void* block = held.empty() ? nullptr : held[random.Below(held.size())];
                     if (BlockSize(block) != SizeOf(block)) {
@@ -758,6 +771,23 @@ TEST(MemoryAccountingModel, ConcurrentSequencesBalance) {
     EXPECT_EQ(after.bytesAllocated - after.bytesFreed, before.bytesAllocated - before.bytesFreed);
     EXPECT_GE(after.peakBytesInUse, before.peakBytesInUse);
     EXPECT_LE(after.peakBytesInUse, after.bytesAllocated);
+}
+
+TEST(MemoryAccountingModel, ConcurrentSequencesBalance) {
+    RunConcurrentSequences();
+}
+
+// The same through test hooks in front of the counting hooks that refuse now and then.
+TEST(MemoryAccountingModel, ConcurrentSequencesThroughRefusingHooksBalance) {
+    const AllocationHooks counting = CurrentAllocationHooks();
+    Gate gate;
+    gate.below = counting;
+    gate.refuseEvery = 7;
+    SetAllocationHooks(&GateAllocate, &GateFree, &GateReallocate, &GateDuplicate, &GateSize, &gate);
+    RunConcurrentSequences();
+    SetAllocationHooks(counting.allocate, counting.free, counting.reallocate,
+                       counting.duplicateText, counting.blockSize, counting.context);
+    EXPECT_GT(gate.requests.load(), 0u);
 }
 
 } // namespace
