@@ -19,6 +19,7 @@
 #include "diagnostics/allocation.h"
 #include "platform/address_sanitizer.h"
 #include "platform/heap.h"
+#include "support/split_mix.h"
 
 // The sanitizers' allocators report impossible sizes instead of failing them.
 #if defined(__SANITIZE_THREAD__)
@@ -35,21 +36,11 @@
 namespace Korvel {
 namespace {
 
-// splitmix64: the same numbers on every platform and run-time.
-class Random {
+class Random : public Korvel::Testing::SplitMix64 {
 public:
-    explicit Random(uint64_t seed) : state_(seed) {}
-    uint64_t Next() {
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+    using SplitMix64::SplitMix64;
     std::size_t Below(std::size_t n) { return static_cast<std::size_t>(Next() % n); }
     bool Chance(unsigned percent) { return Below(100) < percent; }
-
-private:
-    uint64_t state_;
 };
 
 MemoryStatistics Read() {

@@ -16,6 +16,7 @@
 
 #include "diagnostics/format_message.h"
 #include "diagnostics/operation_result.h"
+#include "support/split_mix.h"
 
 namespace Korvel {
 
@@ -31,22 +32,12 @@ std::string FormatArgumentText(const CharacterRun& run) {
 
 namespace {
 
-// splitmix64: the same sequence on every platform and word size.
-class Generator {
+class Generator : public Korvel::Testing::SplitMix64 {
 public:
-    explicit Generator(uint64_t seed) : state_(seed) {}
-    uint64_t Next() {
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
+    using SplitMix64::SplitMix64;
     int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
     bool Chance(int percent) { return Below(100) < percent; }
     char Pick(const char* set) { return set[Below(static_cast<int>(std::strlen(set)))]; }
-
-private:
-    uint64_t state_;
 };
 
 enum class Kind { Int32, UInt32, Int64, UInt64, Double, Char, CText, String, StringView, Result };

@@ -28,6 +28,7 @@
 #include "platform/thread_id.h"
 #include "plugin/host_function_table.h"
 #include "plugin/plugin_log_target.h"
+#include "support/split_mix.h"
 
 #ifdef _WIN32
 #define KORVEL_TEST_PROGRAM "diagnostics_tests.exe"
@@ -38,16 +39,9 @@
 namespace Korvel {
 namespace {
 
-// splitmix64: the same sequence on every platform and word size.
-class Generator {
+class Generator : public Korvel::Testing::SplitMix64 {
 public:
-    explicit Generator(uint64_t seed) : state_(seed) {}
-    uint64_t Next() {
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
+    using SplitMix64::SplitMix64;
     uint32_t Below(uint32_t bound) { return static_cast<uint32_t>(Next() % bound); }
     int32_t Between(int32_t low, int32_t high) {
         return low + static_cast<int32_t>(Below(static_cast<uint32_t>(high - low + 1)));
@@ -56,9 +50,6 @@ public:
     char Pick(const char* characters) {
         return characters[Below(static_cast<uint32_t>(std::strlen(characters)))];
     }
-
-private:
-    uint64_t state_;
 };
 
 // ---- The oracle ----------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "binding/binding_registry.h"
 #include "remoting/builtin_types.h"
 #include "remoting/function_route.h"
+#include "support/split_mix.h"
 
 namespace Korvel::DeclarationOracle {
 
@@ -862,20 +863,11 @@ const StaticTypeId& NativeIdentity(int index) {
 // -----------------------------------------------------------------------------------------------
 // The generator.
 
-class Random {
+class Random : public Korvel::Testing::SplitMix64 {
 public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+    using SplitMix64::SplitMix64;
     std::uint32_t Below(std::uint32_t bound) { return static_cast<std::uint32_t>(Next() % bound); }
     bool Chance(std::uint32_t percent) { return Below(100) < percent; }
-
-private:
-    std::uint64_t state_;
 };
 
 class Generator {
