@@ -24,24 +24,13 @@
 
 #include "plugin/api_declaration.h"
 #include "plugin/function_request_records.h"
+#include "support/service_status_names.h"
 #include "support/test_host.h"
 
 namespace Korvel::Testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr char kRegionData[] = "/data-store/v1/system-settings/region_data";
-constexpr char kGlobals[] = "/data-store/v1/install-settings/globals";
-constexpr char kLoginData[] = "/vel-login/v1/login-data-packet";
-constexpr char kTickerPath[] = "/vel-service-status/v1/ticker-messages";
-constexpr char kStatusPath[] = "/vel-service-status/v1/zum-status";
-constexpr char kTickerEvent[] = "OnJsonApiEvent_vel-service-status_v1_ticker-messages";
-constexpr char kStatusEvent[] = "OnJsonApiEvent_vel-service-status_v1_zum-status";
-constexpr char kLcdsEvent[] =
-    "OnLcdsEvent_com_korvelworks_platform_broadcast_BroadcastNotification";
-constexpr char kLcdsClass[] = "com.korvelworks.platform.broadcast.BroadcastNotification";
-constexpr char kLoginEvent[] = "OnJsonApiEvent_vel-login_v1_login-data-packet";
 
 const std::vector<std::string> kStatusNames = {"unknown", "online", "offline", "degraded",
                                                "deploying"};

@@ -18,6 +18,7 @@
 #include "plugin/function_request_records.h"
 #include "service_status/service_status_plugin.h"
 #include "support/live_memory.h"
+#include "support/service_status_names.h"
 #include "support/test_host.h"
 
 namespace Korvel::Testing {
@@ -25,16 +26,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kRegionData[] = "/data-store/v1/system-settings/region_data";
-constexpr char kGlobals[] = "/data-store/v1/install-settings/globals";
-constexpr char kLoginData[] = "/vel-login/v1/login-data-packet";
 constexpr char kEuwUrl[] = "https://status.example/euw/v1/status";
 constexpr char kNaUrl[] = "https://status.example/na/v1/status";
 constexpr char kKrUrl[] = "https://status.example/kr/v1/status";
-constexpr char kLcdsEvent[] =
-    "OnLcdsEvent_com_korvelworks_platform_broadcast_BroadcastNotification";
-constexpr char kLcdsClass[] = "com.korvelworks.platform.broadcast.BroadcastNotification";
-constexpr char kLoginEvent[] = "OnJsonApiEvent_vel-login_v1_login-data-packet";
 
 // The service-status plug-in, counting its destructions.
 class CountedPlugin : public Client::ServiceStatusPlugin {
