@@ -710,7 +710,7 @@ TEST(FormatDifferential, StopsEndTheMessageWhereTheyOccur) {
     EXPECT_EQ(Format("a%2$.*3$sb", values), "a");    // "*" beyond the count
     // A "*" followed by digits without "$" is a sequential "*"; the digit is the letter.
     EXPECT_EQ(Format("a%2$.*1$sb%2$*3sc", values), "axyzb xyzsc");
-    // The specification's length, without index and "$", decides; 59 characters pass.
+    // The directive's length, without index and "$", decides; 59 characters pass.
     const std::string flags57(57, ' ');
     EXPECT_EQ(Format("<%2$" + flags57 + "s>", values), "<xyz>");
     EXPECT_EQ(Format("<%2$ " + flags57 + "s>", values), "<");
