@@ -656,10 +656,14 @@ BindingProperty AfterHostTrip(const BindingProperty& value, const BindingRegistr
 
 void CheckHostTexts(const HostValue& host) {
     switch (static_cast<HostValueKind>(host.kind)) {
-    case HostValueKind::OwnedText:
-        ASSERT_NE(host.payload.text.data, nullptr);
-        EXPECT_EQ(std::strlen(host.payload.text.data), host.payload.text.length);
+    case HostValueKind::OwnedText: {
+        // The record is packed: its fields are copied before the checks take them by reference.
+        const char* const data = host.payload.text.data;
+        const std::uint32_t length = host.payload.text.length;
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(std::strlen(data), length);
         break;
+    }
     case HostValueKind::Collection:
         for (std::uint32_t i = 0; i < host.payload.collection.count; ++i) {
             CheckHostTexts(host.payload.collection.items[i]);
@@ -668,12 +672,12 @@ void CheckHostTexts(const HostValue& host) {
     case HostValueKind::Structure:
         for (std::uint32_t i = 0; i < host.payload.structure.count; ++i) {
             const HostValueMember& member = host.payload.structure.members[i];
-            ASSERT_NE(member.name, nullptr);
-            EXPECT_EQ(member.ownsName, 1);
+            const char* const name = member.name;
+            const auto ownsName = member.ownsName;
+            ASSERT_NE(name, nullptr);
+            EXPECT_EQ(ownsName, 1);
             if (i > 0) {
-                EXPECT_LT(
-                    CompareBindingNames(host.payload.structure.members[i - 1].name, member.name),
-                    0);
+                EXPECT_LT(CompareBindingNames(host.payload.structure.members[i - 1].name, name), 0);
             }
             CheckHostTexts(member.value);
         }
