@@ -701,7 +701,7 @@ TEST_F(LogOracle, DispatchMatchesTheOracle) {
 
         std::vector<Message> messages;
         std::vector<std::pair<int32_t, uint64_t>> sent;
-        const std::time_t before = std::time(nullptr);
+        [[maybe_unused]] const std::time_t before = std::time(nullptr);
         ::testing::internal::CaptureStderr();
         ::testing::internal::CaptureStdout();
         for (int i = 0; i < 25; ++i) {
@@ -721,7 +721,7 @@ TEST_F(LogOracle, DispatchMatchesTheOracle) {
         const std::string outText = ::testing::internal::GetCapturedStdout();
         const std::string errText = ::testing::internal::GetCapturedStderr();
         // A coarse clock may lag the precise one by a tick: one second of slack after.
-        const std::time_t after = std::time(nullptr) + 1;
+        [[maybe_unused]] const std::time_t after = std::time(nullptr) + 1;
 
         // Which messages the logger passes on, and their records.
         const std::vector<RecordTarget::Seen> seen = records.Take();
