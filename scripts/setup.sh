@@ -52,5 +52,15 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
-$SUDO apt-get update -q
+# A mirror caught mid-sync fails one index and apt-get update exits non-zero
+# although the rest were refreshed. Try again a few times; if an index still
+# fails, go on: the install below says clearly if a package cannot be had.
+for attempt in 1 2 3; do
+  if $SUDO apt-get update -q; then break; fi
+  if [ "$attempt" -eq 3 ]; then
+    echo "apt-get update failed three times; installing from the indexes it did fetch" >&2
+  else
+    sleep 10
+  fi
+done
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
