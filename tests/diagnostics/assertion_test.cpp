@@ -8,15 +8,9 @@
 
 #include "diagnostics/format_message.h"
 #include "diagnostics/logging_api.h"
+#include "log_capture.h"
 #include "platform/debugger_output.h"
 #include "platform/thread_id.h"
-
-// The test program's file name as the "#E" code prints it.
-#ifdef _WIN32
-#define KORVEL_TEST_PROGRAM "diagnostics_tests.exe"
-#else
-#define KORVEL_TEST_PROGRAM "diagnostics_tests"
-#endif
 
 namespace Korvel {
 namespace {
@@ -40,27 +34,10 @@ TEST(AssertionText, MarkerCodes) {
     EXPECT_STREQ(kMarkerIncompatibleHostApi, "ALE-EECF0606");
 }
 
-struct DebuggerLines {
-    DebuggerLines() { Platform::SetDebuggerOutputHook(&Collect, this); }
-    ~DebuggerLines() { Platform::SetDebuggerOutputHook(nullptr, nullptr); }
-    static void Collect(const char* text, void* context) {
-        static_cast<DebuggerLines*>(context)->lines.emplace_back(text);
-    }
-    std::vector<std::string> lines;
-};
-
-class AssertionReport : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Logging::AddRef();
-        Logging::Release(); // a fresh logger with its default settings
-        Logging::AddRef();
-    }
-    void TearDown() override { Logging::Release(); }
-};
+using AssertionReport = Testing::FreshLoggerTest;
 
 TEST_F(AssertionReport, ReachesStdErrAndDebuggerAtErrorInDbg) {
-    DebuggerLines debugger;
+    Testing::DebuggerCapture debugger;
     ::testing::internal::CaptureStderr();
     ReportAssertion("count %d > 0 %s", "", "file.cpp", 3, "");
     const std::string err = ::testing::internal::GetCapturedStderr();

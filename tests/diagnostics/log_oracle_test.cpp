@@ -24,17 +24,12 @@
 
 #include "diagnostics/console_log_targets.h"
 #include "diagnostics/logging_api.h"
+#include "log_capture.h"
 #include "platform/debugger_output.h"
 #include "platform/thread_id.h"
 #include "plugin/host_function_table.h"
 #include "plugin/plugin_log_target.h"
 #include "support/split_mix.h"
-
-#ifdef _WIN32
-#define KORVEL_TEST_PROGRAM "diagnostics_tests.exe"
-#else
-#define KORVEL_TEST_PROGRAM "diagnostics_tests"
-#endif
 
 namespace Korvel {
 namespace {
@@ -435,28 +430,6 @@ private:
     std::vector<Seen> seen_;
 };
 
-// Formats each record with its template, as a console target does, and keeps the lines.
-class LineTarget : public LogTarget {
-public:
-    const char* GetName() const override { return "LineTarget"; }
-    bool Write(const LogRecord& record) override {
-        char line[kLogBufferSize];
-        Platform::RecursiveLockGuard guard(TargetLock());
-        Logging::FormatLine(line, sizeof line, GetFormat(), record);
-        std::lock_guard<std::mutex> lines(mutex_);
-        lines_.emplace_back(line);
-        return true;
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return std::exchange(lines_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
 // A host whose Log function keeps the level and text of every call.
 struct HostLog {
     HostFunctionTable table{};
@@ -470,17 +443,6 @@ void KORVEL_CDECL RecordHostLog(const HostFunctionTable*, int32_t level, const c
     currentHostLog->calls.emplace_back(level, text != nullptr ? text : "<null>");
 }
 
-struct DebuggerLines {
-    DebuggerLines() { Platform::SetDebuggerOutputHook(&Collect, this); }
-    ~DebuggerLines() { Platform::SetDebuggerOutputHook(nullptr, nullptr); }
-    DebuggerLines(const DebuggerLines&) = delete;
-    DebuggerLines& operator=(const DebuggerLines&) = delete;
-    static void Collect(const char* text, void* context) {
-        static_cast<DebuggerLines*>(context)->lines.emplace_back(text);
-    }
-    std::vector<std::string> lines;
-};
-
 // Logs through the plain interface table, the mask in two halves.
 void LogThroughApi(int32_t level, uint64_t mask, const char* format, ...) {
     va_list arguments;
@@ -490,15 +452,7 @@ void LogThroughApi(int32_t level, uint64_t mask, const char* format, ...) {
     va_end(arguments);
 }
 
-class LogOracle : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Logging::AddRef();
-        Logging::Release(); // a fresh logger in its default state
-        Logging::AddRef();
-    }
-    void TearDown() override { Logging::Release(); }
-};
+using LogOracle = Testing::FreshLoggerTest;
 
 // ---- The comparisons ---------------------------------------------------------------------------
 
@@ -579,7 +533,7 @@ TEST_F(LogOracle, ConsoleAndPluginTargetsWriteTheOracleLines) {
     currentHostLog = &host;
     host.table.log = &RecordHostLog;
     PluginLogTarget plugin(&host.table);
-    DebuggerLines debuggerLines;
+    Testing::DebuggerCapture debuggerLines;
 
     Generator random(0x5EED0002);
     for (int round = 0; round < 30; ++round) {
@@ -658,12 +612,12 @@ TEST_F(LogOracle, DispatchMatchesTheOracle) {
 
     RecordTarget records;
     records.Configure(LogTargetConfig{INT32_MIN, 0, 0, ""});
-    LineTarget lines;
+    Testing::LineCapture lines;
     HostLog host;
     currentHostLog = &host;
     host.table.log = &RecordHostLog;
     PluginLogTarget plugin(&host.table);
-    DebuggerLines debuggerLines;
+    Testing::DebuggerCapture debuggerLines;
 
     Generator random(0xD15BA7C4);
     for (int round = 0; round < 60; ++round) {
@@ -811,7 +765,7 @@ TEST_F(LogOracle, ConcurrentThreadsGetTheOracleLines) {
 
     RecordTarget records;
     records.Configure(LogTargetConfig{INT32_MIN, 0, 0, ""});
-    LineTarget lines;
+    Testing::LineCapture lines;
     const std::string lineTemplate = "#T #L [#G] #M";
     const Filter lineFilter{2, kLogCategoryDbg | kLogCategoryNet | (uint64_t{1} << 33),
                             kLogCategoryMem};

@@ -18,71 +18,21 @@
 #include "diagnostics/console_log_targets.h"
 #include "diagnostics/format_message.h"
 #include "diagnostics/logging_api.h"
+#include "log_capture.h"
 #include "platform/debugger_output.h"
 #include "platform/thread_id.h"
-
-// The test program's file name as the "#E" code prints it.
-#ifdef _WIN32
-#define KORVEL_TEST_PROGRAM "diagnostics_tests.exe"
-#else
-#define KORVEL_TEST_PROGRAM "diagnostics_tests"
-#endif
 
 namespace Korvel {
 namespace {
 
+using Testing::DebuggerCapture;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using Testing::LineCapture;
 
-// Records every line it is given, formatted with its template.
-class CaptureTarget : public LogTarget {
-public:
-    const char* GetName() const override { return "CaptureTarget"; }
-    bool Write(const LogRecord& record) override {
-        char line[kLogBufferSize];
-        Platform::RecursiveLockGuard guard(TargetLock());
-        Logging::FormatLine(line, sizeof line, GetFormat(), record);
-        std::lock_guard<std::mutex> lines(mutex_);
-        lines_.emplace_back(line);
-        masks_.push_back(record.categories);
-        return true;
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> lines(mutex_);
-        return lines_;
-    }
-    std::vector<uint64_t> Masks() {
-        std::lock_guard<std::mutex> lines(mutex_);
-        return masks_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-    std::vector<uint64_t> masks_;
-};
-
-// Collects what reaches the debugger channel.
-struct DebuggerCapture {
-    DebuggerCapture() { Platform::SetDebuggerOutputHook(&Collect, this); }
-    ~DebuggerCapture() { Platform::SetDebuggerOutputHook(nullptr, nullptr); }
-    static void Collect(const char* text, void* context) {
-        static_cast<DebuggerCapture*>(context)->lines.emplace_back(text);
-    }
-    std::vector<std::string> lines;
-};
-
-// Each test starts with a fresh logger in its default state.
-class LoggerTest : public ::testing::Test {
+class LoggerTest : public Testing::FreshLoggerTest {
 protected:
-    void SetUp() override {
-        Logging::AddRef();
-        Logging::Release(); // destroys any logger an earlier test left behind
-        Logging::AddRef();
-    }
-    void TearDown() override { Logging::Release(); }
-
     // Detaches the standard-error and debugger targets, so that a test's
     // messages stay out of the test output.
     static void Quiet() {
@@ -93,7 +43,7 @@ protected:
     }
 
     // Configures a capture target that accepts everything the logger passes.
-    static void AttachOpen(CaptureTarget& target, const char* lineTemplate = "#L|#G|#M") {
+    static void AttachOpen(LineCapture& target, const char* lineTemplate = "#L|#G|#M") {
         target.Configure(LogTargetConfig{0, 0, 0, lineTemplate});
     }
 };
@@ -188,7 +138,7 @@ TEST_F(LoggerTest, StdOutTargetWhenAttached) {
 
 TEST_F(LoggerTest, TargetFiltersAndMaskZero) {
     Quiet();
-    CaptureTarget target;
+    LineCapture target;
     target.Configure(LogTargetConfig{2, kLogCategoryNet | kLogCategoryMem, kLogCategoryMem, "#M"});
     EXPECT_EQ(target.GetIncludedCategories(), kLogCategoryNet); // excluded bits cleared
     EXPECT_EQ(target.GetExcludedCategories(), kLogCategoryMem);
@@ -206,7 +156,7 @@ TEST_F(LoggerTest, TargetFiltersAndMaskZero) {
 
 TEST_F(LoggerTest, LoggerLevelMuteAndDisable) {
     Quiet();
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target, "#M");
     LogMessage(LogLevel::Okay, 0, "dropped: level");
     Logging::SetMinLevel(0);
@@ -232,7 +182,7 @@ TEST_F(LoggerTest, LoggerLevelMuteAndDisable) {
 
 TEST_F(LoggerTest, MessageIsTruncatedToTheBuffer) {
     Quiet();
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target, "#M");
     const std::string big(10000, 'm');
     LogMessage(LogLevel::Error, 0, "%s", big.c_str());
@@ -300,11 +250,11 @@ TEST_F(LoggerTest, LevelNamesAndTimestamps) {
 
 TEST_F(LoggerTest, TargetTableOperations) {
     Quiet();
-    CaptureTarget target;
+    LineCapture target;
     LogTargetFunctions* table = target.Functions();
     EXPECT_EQ(LogTarget::FromFunctions(table), &target);
     EXPECT_EQ(table->interfaceVersion(table), 1);
-    EXPECT_STREQ(table->getName(table), "CaptureTarget");
+    EXPECT_STREQ(table->getName(table), "LineCapture");
     EXPECT_STREQ(table->getFormat(table), "#D| #L| #G| #M");
     EXPECT_EQ(table->getMinLevel(table), 1);
     table->setMinLevel(table, 3);
@@ -318,11 +268,11 @@ TEST_F(LoggerTest, TargetTableOperations) {
     table->attach(table); // only once in the list
     EXPECT_TRUE(table->isAttached(table));
     EXPECT_EQ(Logging::TargetCount(), 1u);
-    EXPECT_EQ(Logging::FindTarget("CaptureTarget"), table);
+    EXPECT_EQ(Logging::FindTarget("LineCapture"), table);
     table->detach(table);
     EXPECT_FALSE(table->isAttached(table));
     EXPECT_EQ(Logging::TargetCount(), 0u);
-    EXPECT_EQ(Logging::FindTarget("CaptureTarget"), nullptr);
+    EXPECT_EQ(Logging::FindTarget("LineCapture"), nullptr);
 
     const LogRecord record = MakeRecord(3, 0, "direct");
     EXPECT_TRUE(table->write(table, &record));
@@ -352,13 +302,13 @@ TEST_F(LoggerTest, TargetTableOperations) {
 
 TEST_F(LoggerTest, ConfigureReattachesAtTheEnd) {
     Quiet();
-    CaptureTarget first;
-    CaptureTarget second;
+    LineCapture first;
+    LineCapture second;
     AttachOpen(first, "1:#M");
     AttachOpen(second, "2:#M");
     first.Configure(LogTargetConfig{0, 0, 0, "1b:#M"});
     Logging::SetMinLevel(0);
-    EXPECT_EQ(Logging::FindTarget("CaptureTarget"), second.Functions());
+    EXPECT_EQ(Logging::FindTarget("LineCapture"), second.Functions());
     LogMessage(LogLevel::Warn, 0, "m");
     EXPECT_THAT(first.Lines(), ElementsAre("1b:m\n"));
     EXPECT_THAT(second.Lines(), ElementsAre("2:m\n"));
@@ -367,7 +317,7 @@ TEST_F(LoggerTest, ConfigureReattachesAtTheEnd) {
 TEST_F(LoggerTest, DestroyedTargetDetachesItself) {
     Quiet();
     {
-        CaptureTarget target;
+        LineCapture target;
         AttachOpen(target);
         EXPECT_EQ(Logging::TargetCount(), 1u);
     }
@@ -377,9 +327,9 @@ TEST_F(LoggerTest, DestroyedTargetDetachesItself) {
 
 TEST_F(LoggerTest, DestroyedTargetLeavesTheListAlsoWhenAddedWithoutAttaching) {
     Quiet();
-    CaptureTarget survivor;
+    LineCapture survivor;
     {
-        CaptureTarget target;
+        LineCapture target;
         Logging::AddTarget(target.Functions());
         AttachOpen(survivor, "#M");
         Logging::AddTarget(target.Functions());
@@ -387,13 +337,13 @@ TEST_F(LoggerTest, DestroyedTargetLeavesTheListAlsoWhenAddedWithoutAttaching) {
     }
     // The logger would otherwise go on offering records to the destroyed target.
     ASSERT_EQ(Logging::TargetCount(), 1u);
-    EXPECT_EQ(Logging::FindTarget("CaptureTarget"), survivor.Functions());
+    EXPECT_EQ(Logging::FindTarget("LineCapture"), survivor.Functions());
     LogMessage(LogLevel::Error, 0, "after");
     EXPECT_THAT(survivor.Lines(), ElementsAre("after\n"));
 }
 
 TEST_F(LoggerTest, ReferenceCountingControlsTheLifetime) {
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target);
     Logging::AddRef(); // two references now
     Logging::Release();
@@ -416,7 +366,7 @@ TEST_F(LoggerTest, ReferenceCountingControlsTheLifetime) {
 }
 
 TEST_F(LoggerTest, DestroyAtUnloadIgnoresReferences) {
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target);
     Logging::AddRef();
     Logging::DestroyAtUnload();
@@ -433,13 +383,13 @@ TEST_F(LoggerTest, InterfaceTable) {
     const LoggingApi* api = GetLoggingApi();
     ASSERT_NE(api, nullptr);
     EXPECT_EQ(api->interfaceVersion(), 1);
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target, "#L|#G|#M");
     api->setMinLevel(0);
     EXPECT_EQ(api->getMinLevel(), 0);
     api->setMutedCategories(0x10);
     EXPECT_EQ(api->getMutedCategories(), 0x10u);
-    EXPECT_EQ(api->findTarget("CaptureTarget"), target.Functions());
+    EXPECT_EQ(api->findTarget("LineCapture"), target.Functions());
     EXPECT_EQ(api->getStdErrTarget(), Logging::GetStdErrTarget());
     EXPECT_EQ(api->registerCategory("NET"), kLogCategoryNet);
     EXPECT_STREQ(api->levelName(3), "ALWAYS");
@@ -498,7 +448,7 @@ TEST_F(LoggerTest, TargetThatThrowsFromWriteDoesNotSilenceTheThread) {
         EXPECT_THROW(LogMessage(LogLevel::Error, 0, "lost %d", i), std::runtime_error);
     }
     throwing.Detach();
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target, "#M");
     LogMessage(LogLevel::Error, 0, "heard");
     EXPECT_THAT(target.Lines(), ElementsAre("heard\n"));
@@ -520,10 +470,10 @@ TEST_F(LoggerTest, TargetsChangedDuringAWriteKeepTheOthersInTheWalk) {
         LogTarget* victim = nullptr;
         int writes = 0;
     };
-    CaptureTarget before;
+    LineCapture before;
     Detaching self;
-    CaptureTarget after;
-    CaptureTarget last;
+    LineCapture after;
+    LineCapture last;
     AttachOpen(before, "#M");
     self.Configure(LogTargetConfig{0, 0, 0, "#M"});
     AttachOpen(after, "#M");
@@ -610,7 +560,7 @@ TEST_F(LoggerTest, StdErrLinesFromManyThreadsStayWholeAndLongOnesAreCut) {
 
 TEST_F(LoggerTest, ConcurrentLoggingAndReconfiguration) {
     Quiet();
-    CaptureTarget target;
+    LineCapture target;
     AttachOpen(target, "#M");
     constexpr int kThreads = 4;
     constexpr int kMessages = 300;
@@ -618,7 +568,7 @@ TEST_F(LoggerTest, ConcurrentLoggingAndReconfiguration) {
     // Reconfiguring takes the logger lock with no target lock held and the
     // target lock alone; logging takes the logger lock, then the target lock.
     auto reconfigure = std::async(std::launch::async, [&] {
-        CaptureTarget other;
+        LineCapture other;
         while (!stop.load()) {
             other.Configure(LogTargetConfig{0, 0, 0, "#M"});
             target.SetMinLevel(0);
