@@ -29,9 +29,9 @@
 #include "encoding/json_writer.h"
 #include "encoding/msgpack_decoder.h"
 #include "encoding/yaml_reader.h"
-#include "function_caller.h"
 #include "remoting/function_dispatch.h"
 #include "remoting/remoting_function.h"
+#include "support/function_caller.h"
 
 namespace Korvel::Client::OracleTest {
 

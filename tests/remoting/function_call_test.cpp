@@ -9,9 +9,9 @@
 #include "binding/binding_registry.h"
 #include "diagnostics/allocation.h"
 #include "encoding/decode_limits.h"
-#include "function_caller.h"
 #include "remoting/function_dispatch.h"
 #include "remoting/remoting_function.h"
+#include "support/function_caller.h"
 #include "support/refused_allocations.h"
 
 namespace Korvel::Client::CallTest {

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_registry.h"
-#include "function_caller.h"
 #include "remoting/function_dispatch.h"
 #include "remoting/function_route.h"
 #include "remoting/remoting_function.h"
+#include "support/function_caller.h"
 
 namespace Korvel {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "function_caller.h"
+#include "support/function_caller.h"
 #include "support/test_host.h"
 
 namespace Korvel::Testing {

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_registry.h"
-#include "function_caller.h"
 #include "remoting/function_dispatch.h"
 #include "remoting/function_name.h"
 #include "remoting/function_route.h"
@@ -26,6 +25,7 @@
 #include "remoting/route_match.h"
 #include "remoting/route_template.h"
 #include "remoting/url_decode.h"
+#include "support/function_caller.h"
 
 namespace Korvel {
 namespace {

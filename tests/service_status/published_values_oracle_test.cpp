@@ -24,6 +24,7 @@
 
 #include "plugin/api_declaration.h"
 #include "plugin/function_request_records.h"
+#include "support/function_caller.h"
 #include "support/service_status_names.h"
 #include "support/test_host.h"
 
@@ -848,28 +849,11 @@ Value FromJson(const Json& json) {
 
 // Calls a declared function as a host does; the value it answered with.
 Json CallDeclared(const ApiDeclaration& declaration, const std::string& name, const char* path) {
-    for (uint32_t i = 0; i < declaration.functionCount; ++i) {
-        const ApiFunctionEntry& entry = declaration.functions[i];
-        if (name != entry.name) {
-            continue;
-        }
-        HostFunctionRequest request{};
-        request.method = 2;
-        request.path = path;
-        request.userData = entry.userData;
-        HostFunctionResponse response{};
-        entry.entryPoint(&response, &request);
-        Json value = response.status == 0 ? ReadHostValue(response.value) : Json("failed");
-        if (response.release != nullptr) {
-            response.release(&response);
-        }
-        if (response.releaseStream != nullptr && response.bodyStream != nullptr) {
-            response.releaseStream(response.bodyStream);
-        }
-        return value;
-    }
-    ADD_FAILURE() << "no declared function " << name;
-    return Json();
+    Testing::FunctionRequest request;
+    request.path = path;
+    const Testing::FunctionResponse response =
+        Testing::CallDeclaredFunction(declaration, name, request);
+    return response.status == 0 ? response.value : Json("failed");
 }
 
 // Equal values; texts that are no UTF-8 are shown replaced when they differ.

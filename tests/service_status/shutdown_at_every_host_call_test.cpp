@@ -17,6 +17,7 @@
 #include "plugin/api_declaration.h"
 #include "plugin/function_request_records.h"
 #include "service_status/service_status_plugin.h"
+#include "support/function_caller.h"
 #include "support/live_memory.h"
 #include "support/service_status_names.h"
 #include "support/test_host.h"
@@ -49,28 +50,11 @@ Json Node(const char* apiUrl, const char* humanUrl) {
 // Calls a declared function as a host does and releases what it answered; returns the value it
 // answered with.
 Json CallDeclared(const ApiDeclaration& declaration, const std::string& name, const char* path) {
-    for (uint32_t i = 0; i < declaration.functionCount; ++i) {
-        const ApiFunctionEntry& entry = declaration.functions[i];
-        if (name != entry.name) {
-            continue;
-        }
-        HostFunctionRequest request{};
-        request.method = 2;
-        request.path = path;
-        request.userData = entry.userData;
-        HostFunctionResponse response{};
-        entry.entryPoint(&response, &request);
-        Json value = response.status == 0 ? ReadHostValue(response.value) : Json();
-        if (response.release != nullptr) {
-            response.release(&response);
-        }
-        if (response.releaseStream != nullptr && response.bodyStream != nullptr) {
-            response.releaseStream(response.bodyStream);
-        }
-        return value;
-    }
-    ADD_FAILURE() << "no declared function " << name;
-    return Json();
+    Testing::FunctionRequest request;
+    request.path = path;
+    const Testing::FunctionResponse response =
+        Testing::CallDeclaredFunction(declaration, name, request);
+    return response.status == 0 ? response.value : Json();
 }
 
 // Where the plug-in object lives: made by the test, or by the built library's export.

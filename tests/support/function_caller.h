@@ -45,6 +45,10 @@ struct FunctionResponse {
 // the entry's own.
 FunctionResponse CallDeclaredFunction(const ApiFunctionEntry& entry,
                                       const FunctionRequest& request);
+// Calls the declared function named `name` with `request`; a test failure, and an empty response,
+// when the declaration has no such function.
+FunctionResponse CallDeclaredFunction(const ApiDeclaration& declaration, const std::string& name,
+                                      const FunctionRequest& request);
 // Calls an entry point with a request record the caller built (to pass malformed records).
 FunctionResponse CallEntryPoint(HostFunctionEntryPoint entryPoint,
                                 const HostFunctionRequest* request);

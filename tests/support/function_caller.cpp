@@ -1,6 +1,8 @@
-#include "function_caller.h"
+#include "support/function_caller.h"
 
 #include <cstring>
+
+#include <gtest/gtest.h>
 
 namespace Korvel::Testing {
 
@@ -83,6 +85,16 @@ FunctionResponse CallDeclaredFunction(const ApiFunctionEntry& entry,
     record.token = request.token;
     record.userData = entry.userData;
     return CallEntryPoint(entry.entryPoint, &record);
+}
+
+FunctionResponse CallDeclaredFunction(const ApiDeclaration& declaration, const std::string& name,
+                                      const FunctionRequest& request) {
+    const ApiFunctionEntry* entry = FindDeclaredFunction(declaration, name);
+    if (entry == nullptr) {
+        ADD_FAILURE() << "no declared function " << name;
+        return {};
+    }
+    return CallDeclaredFunction(*entry, request);
 }
 
 const ApiFunctionEntry* FindDeclaredFunction(const ApiDeclaration& declaration,
