@@ -140,28 +140,81 @@ int64_t RoomAsNumber(std::size_t room) {
                : static_cast<int64_t>(room);
 }
 
-// Cuts the decimal number at directive[at] to `maximum`; returns the position after it.
-std::size_t ClampDirectiveNumber(FormatRenderContext& context, std::size_t at, int64_t maximum) {
-    char* directive = context.directive;
-    std::size_t end = at;
+// A number written in a directive is read up to this value: one more than any int, so a number
+// too large for printf is still seen to be too large.
+constexpr int64_t kBeyondInt = kIntMax + 1;
+
+// Reads the decimal number at directive[at], saturating at kBeyondInt, and moves past it.
+int64_t ReadDirectiveNumber(const char* directive, std::size_t& at) {
     int64_t value = 0;
-    while (IsDigit(directive[end])) {
-        if (value <= maximum) {
-            value = value * 10 + (directive[end] - '0');
-        }
-        ++end;
+    while (IsDigit(directive[at])) {
+        value = Smaller(value * 10 + (directive[at] - '0'), kBeyondInt);
+        ++at;
     }
-    if (value <= maximum) {
-        return end;
+    return value;
+}
+
+// The flags, width and precision of a normalised directive ("%", flags, width, precision, then
+// modifier and letter), read once for the printers that need them.
+struct DirectiveNumbers {
+    std::size_t flagsEnd = 1; // the flags are directive[1, flagsEnd)
+    bool leftFlag = false;    // "-" is among the flags
+    // The width: from the first "*" value, or written at directive[widthAt, widthEnd) (0 when
+    // nothing is written).
+    bool widthStar = false;
+    std::size_t widthAt = 0;
+    std::size_t widthEnd = 0;
+    int64_t width = 0;
+    // The precision, when there is a ".": from the next "*" value, or written at
+    // directive[precisionAt, precisionEnd) ("." alone is 0).
+    bool hasPrecision = false;
+    bool precisionStar = false;
+    std::size_t precisionAt = 0;
+    std::size_t precisionEnd = 0;
+    int64_t precision = 0;
+};
+
+DirectiveNumbers ReadDirectiveNumbers(const char* directive) {
+    DirectiveNumbers numbers;
+    std::size_t at = 1;
+    while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
+        numbers.leftFlag = numbers.leftFlag || directive[at] == '-';
+        ++at;
     }
+    numbers.flagsEnd = at;
+    if (directive[at] == '*') {
+        numbers.widthStar = true;
+        ++at;
+    } else {
+        numbers.widthAt = at;
+        numbers.width = ReadDirectiveNumber(directive, at);
+        numbers.widthEnd = at;
+    }
+    if (directive[at] != '.') {
+        return numbers;
+    }
+    numbers.hasPrecision = true;
+    ++at;
+    if (directive[at] == '*') {
+        numbers.precisionStar = true;
+    } else {
+        numbers.precisionAt = at;
+        numbers.precision = ReadDirectiveNumber(directive, at);
+        numbers.precisionEnd = at;
+    }
+    return numbers;
+}
+
+// Writes `number` over the digits at directive[at, end); it is never longer than they are.
+void RewriteDirectiveNumber(FormatRenderContext& context, std::size_t at, std::size_t end,
+                            int64_t number) {
+    char* directive = context.directive;
     char digits[24];
-    const auto written = std::to_chars(digits, digits + sizeof digits, maximum);
+    const auto written = std::to_chars(digits, digits + sizeof digits, number);
     const auto count = static_cast<std::size_t>(written.ptr - digits);
-    // The cut number is never longer than the one it replaces.
     std::memcpy(directive + at, digits, count);
     std::memmove(directive + at + count, directive + end, context.directiveLength - end + 1);
     context.directiveLength -= end - at - count;
-    return at + count;
 }
 
 void ClampDirectiveNumbers(FormatRenderContext& context) {
@@ -169,35 +222,31 @@ void ClampDirectiveNumbers(FormatRenderContext& context) {
     const int64_t maxPrecision = Smaller(Larger(kMinPrintedPrecision, room), kIntMax);
     const int64_t maxWidth = Smaller(
         Larger(kMinPrintedWidth, room + maxPrecision + kLongestConversionBeyondPrecision), kIntMax);
-    const char* directive = context.directive;
-    std::size_t at = 1;
-    while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
-        ++at;
-    }
+    const DirectiveNumbers numbers = ReadDirectiveNumbers(context.directive);
     int star = 0;
-    if (directive[at] == '*') {
+    if (numbers.widthStar) {
         int32_t& width = context.starValues[star++];
         if (width > maxWidth) {
             width = static_cast<int32_t>(maxWidth);
         } else if (width < -maxWidth) {
             width = static_cast<int32_t>(-maxWidth); // left-justified
         }
-        ++at;
-    } else {
-        at = ClampDirectiveNumber(context, at, maxWidth);
     }
-    if (directive[at] != '.') {
-        return;
-    }
-    ++at;
-    if (directive[at] == '*') {
-        // A negative precision counts as none and stays.
-        int32_t& precision = context.starValues[star];
-        if (precision > maxPrecision) {
-            precision = static_cast<int32_t>(maxPrecision);
+    // The precision is cut first: its digits follow the width's, so the width's stay in place.
+    if (numbers.hasPrecision) {
+        if (numbers.precisionStar) {
+            // A negative precision counts as none and stays.
+            int32_t& precision = context.starValues[star];
+            if (precision > maxPrecision) {
+                precision = static_cast<int32_t>(maxPrecision);
+            }
+        } else if (numbers.precision > maxPrecision) {
+            RewriteDirectiveNumber(context, numbers.precisionAt, numbers.precisionEnd,
+                                   maxPrecision);
         }
-    } else {
-        ClampDirectiveNumber(context, at, maxPrecision);
+    }
+    if (!numbers.widthStar && numbers.width > maxWidth) {
+        RewriteDirectiveNumber(context, numbers.widthAt, numbers.widthEnd, maxWidth);
     }
 }
 
@@ -312,16 +361,6 @@ std::size_t RenderChar(FormatRenderContext& context) {
     return PrintValue(context, static_cast<int>(value));
 }
 
-// Reads the decimal number at directive[at], saturating at kIntMax, and moves past it.
-int64_t ReadDirectiveNumber(const char* directive, std::size_t& at) {
-    int64_t value = 0;
-    while (IsDigit(directive[at])) {
-        value = Smaller(value * 10 + (directive[at] - '0'), kIntMax);
-        ++at;
-    }
-    return value;
-}
-
 // Prints a text given in two pieces, `head` then `tail` (no NUL needed after either), under the
 // normalised "s" directive, as printf would print the two joined. printf is given the number of
 // bytes to show of each piece as its precision, so it reads no further than the text and pads it
@@ -332,22 +371,10 @@ std::size_t PrintText(FormatRenderContext& context, const char* head, std::size_
     if (context.room == 0) {
         return 0;
     }
-    const char* directive = context.directive;
-    std::size_t at = 1;
-    bool left = false;
-    while (directive[at] != '\0' && std::strchr("-+ #0", directive[at]) != nullptr) {
-        left = left || directive[at] == '-';
-        ++at;
-    }
-    const std::size_t flagsEnd = at;
+    const DirectiveNumbers numbers = ReadDirectiveNumbers(context.directive);
+    bool left = numbers.leftFlag;
     int star = 0;
-    int64_t width = 0;
-    if (directive[at] == '*') {
-        width = context.starValues[star++];
-        ++at;
-    } else {
-        width = ReadDirectiveNumber(directive, at);
-    }
+    int64_t width = numbers.widthStar ? context.starValues[star++] : numbers.width;
     if (width < 0) {
         left = true; // a negative "*" width
         width = -width;
@@ -359,11 +386,10 @@ std::size_t PrintText(FormatRenderContext& context, const char* head, std::size_
     };
     int64_t headShown = asNumber(headLength);
     int64_t tailShown = asNumber(tailLength);
-    if (directive[at] == '.') {
-        ++at;
+    if (numbers.hasPrecision) {
         // A negative "*" precision counts as none; "." alone is precision 0.
         const int64_t precision =
-            directive[at] == '*' ? context.starValues[star] : ReadDirectiveNumber(directive, at);
+            numbers.precisionStar ? context.starValues[star] : numbers.precision;
         if (precision >= 0) {
             headShown = Smaller(headShown, precision);
             tailShown = Smaller(tailShown, precision - headShown);
@@ -377,8 +403,8 @@ std::size_t PrintText(FormatRenderContext& context, const char* head, std::size_
     const int64_t tailWidth = left ? -Larger(width - headShown, 0) : 0;
     // The flags as written, then width and precision as arguments.
     char format[kDirectiveBufferSize];
-    std::memcpy(format, directive, flagsEnd);
-    std::memcpy(format + flagsEnd, "*.*s", 5);
+    std::memcpy(format, context.directive, numbers.flagsEnd);
+    std::memcpy(format + numbers.flagsEnd, "*.*s", 5);
     std::size_t written = 0;
     const auto print = [&](const char* text, int64_t pieceWidth, int64_t pieceShown) {
         const std::size_t room = context.room - written;
