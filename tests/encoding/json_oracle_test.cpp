@@ -178,16 +178,14 @@ public:
     bool Bool(bool b) { return Next().SetBool(b), true; }
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
         const std::string text(s, n);
+        const bool integer = text.find_first_of(".eE") == std::string::npos;
         errno = 0;
-        if (text.find_first_of(".eE") == std::string::npos && text[0] == '-') {
+        if (integer && s[0] == '-') {
             const long long value = std::strtoll(text.c_str(), nullptr, 10);
             return errno != 0 ? Float(text) : (Next().SetSigned(value), true);
         }
-        if (text.find_first_of(".eE") == std::string::npos) {
-            const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-            return errno != 0 ? Float(text) : (Next().SetUnsigned(value), true);
-        }
-        return Float(text);
+        const unsigned long long value = integer ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+        return !integer || errno != 0 ? Float(text) : (Next().SetUnsigned(value), true);
     }
     bool String(const char* s, rapidjson::SizeType n, bool) {
         return Next().SetString(UpToZero(s, n)), true;
@@ -553,9 +551,10 @@ TEST(JsonOracle, ReaderMatchesModelAtTheNestingLimitAndNumberEdges) {
 TEST(JsonOracle, Base64MatchesBitStream) {
     SplitMix64 rng(0x42363434);
     for (int round = 0; round < 3000 && !HasFailure(); ++round) {
-        const std::string bytes =
-            RandomText(rng, 40, std::string_view("\0\x01\x7F\x80\xFE\xFF", 6)) +
-            RandomText(rng, 3, kAlphabet);
+        std::string bytes;
+        for (std::size_t count = Pick(rng, 40); count > 0; --count) {
+            bytes += static_cast<char>(rng.Next());
+        }
         const std::string text = Base64Encode(bytes.data(), bytes.size());
         ASSERT_EQ(text, Base64Plain(bytes));
         std::string damaged = Pick(rng, 4) == 0 ? RandomText(rng, 12, kAlphabet) : text;
