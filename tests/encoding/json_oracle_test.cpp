@@ -529,7 +529,7 @@ TEST(JsonOracle, ReaderMatchesModelOnRandomAndDamagedTexts) {
 TEST(JsonOracle, ReaderMatchesModelAtTheNestingLimitAndNumberEdges) {
     // Random documents just inside and just beyond 512 levels.
     SplitMix64 rng(0x44454550);
-    for (int round = 0; round < 20 && !HasFailure(); ++round) {
+    for (int round = 0; round < 10 && !HasFailure(); ++round) {
         std::string text = RandomJson(rng, 2);
         for (int level = 509 + round % 5; level > 0; --level) {
             text = Pick(rng, 2) == 0 ? "[" + text + "]" : "{\"k\":" + text + "}";
