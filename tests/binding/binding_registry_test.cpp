@@ -387,7 +387,7 @@ TEST(BindingRegistry, ReinitialiseStartsOverWithTheBuiltins) {
     EXPECT_NE(registry.FindEvent("OnCallback"), nullptr);
 }
 
-TEST(BindingFieldConverter, ExistsPerFieldAndNeverFakesSuccess) {
+TEST(BindingFieldConverter, ConvertsItsFieldBothWaysAndRefusesWithAMessage) {
     BindingRegistry registry;
     auto inner = registry.RegisterStruct<Testing::Inner>("Inner");
     KORVEL_BINDING_FIELD(inner, Testing::Inner, value, "value", "", 0);
@@ -398,11 +398,19 @@ TEST(BindingFieldConverter, ExistsPerFieldAndNeverFakesSuccess) {
                                   field.name, field, registry);
     BindingResult output;
     field.converter->ToProperty(output, &native.value, field, registry);
-    // Either a rule converted the value, or the conversion reports that it could not.
-    EXPECT_TRUE((status.IsSuccess() && native.value == 5) ||
-                (!status.IsSuccess() && !status.GetError().empty()));
-    EXPECT_TRUE((output.IsSuccess() && output.value.Kind() == BindingKind::Signed) ||
-                (!output.IsSuccess() && !output.GetError().empty()));
+    // An int32 field takes a signed value and gives it back as one.
+    EXPECT_TRUE(status.IsSuccess()) << status.GetError();
+    EXPECT_EQ(native.value, 5);
+    EXPECT_TRUE(output.IsSuccess()) << output.GetError();
+    EXPECT_EQ(output.value.Kind(), BindingKind::Signed);
+    EXPECT_EQ(output.value.GetSigned(), 5);
+
+    // A value the field cannot take is refused with a message.
+    BindingResult refused;
+    field.converter->FromProperty(refused, &native.value, BindingProperty("five"), field.name,
+                                  field, registry);
+    EXPECT_FALSE(refused.IsSuccess());
+    EXPECT_EQ(refused.GetError(), "Value five for 'value' of type int32 is in an incorrect format");
 }
 
 } // namespace
