@@ -117,6 +117,11 @@ function(korvel_add_tests)
     endif()
     add_test(NAME ${name} COMMAND ${name}_tests --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    if(CMAKE_CROSSCOMPILING_EMULATOR AND NOT WIN32)
+      # A test that starts a copy of its own program starts it through the emulator too.
+      list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+      set_tests_properties(${name} PROPERTIES ENVIRONMENT "KORVEL_TEST_EMULATOR=${emulator}")
+    endif()
     if(name STREQUAL "encoding" AND TARGET msgpack-cxx)
       # The MessagePack tests also check the decoder against msgpack-cxx's packer.
       target_link_libraries(encoding_tests PRIVATE msgpack-cxx)
