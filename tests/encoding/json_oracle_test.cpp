@@ -31,6 +31,7 @@
 #include "encoding/json_reader.h"
 #include "encoding/json_writer.h"
 #include "support/split_mix.h"
+#include "support/tree_text.h"
 
 namespace Korvel::JsonOracleTesting {
 enum class Shade : std::int32_t { Red = 1 };
@@ -87,7 +88,7 @@ std::string Base64PlainDecode(std::string_view text) {
     return bytes;
 }
 
-// ---- Trees as plain text ------------------------------------------------------------------
+// ---- Enumerators --------------------------------------------------------------------------
 
 // Enumerators of Shade, registered in this order; two names share the value 1.
 constexpr std::pair<const char*, std::int32_t> kShade[] = {
@@ -100,48 +101,6 @@ const char* ShadeName(std::int32_t value) {
         name = v == value && (name == nullptr || std::strcmp(n, name) < 0) ? n : name;
     }
     return name;
-}
-
-std::string Quoted(std::string_view text) {
-    return std::to_string(text.size()) + "\"" + std::string(text) + "\"";
-}
-
-// Each kind with its value, elements in order, members in walk order (which must be byte order
-// of the names; std::string compares bytes as unsigned).
-std::string Dump(const BindingProperty& value) {
-    switch (value.Kind()) {
-    case BindingKind::Empty:
-        return "-";
-    case BindingKind::Bool:
-        return value.GetBool() ? "true" : "false";
-    case BindingKind::Signed:
-        return "s" + std::to_string(value.GetSigned());
-    case BindingKind::Unsigned:
-        return "u" + std::to_string(value.GetUnsigned());
-    case BindingKind::Float:
-        return "f" + std::to_string(std::bit_cast<std::uint64_t>(value.GetFloat()));
-    case BindingKind::String:
-        return Quoted(value.GetString());
-    case BindingKind::Collection: {
-        std::string out = "[";
-        for (const BindingProperty& item : value.Elements()) {
-            out += Dump(item) + ",";
-        }
-        return out + "]";
-    }
-    case BindingKind::Structure: {
-        std::string out = "{";
-        std::string last;
-        for (const auto member : value.Members()) {
-            out += (out.size() > 1 && !(last < member.name) ? "OUT OF ORDER " : "") +
-                   Quoted(member.name) + ":" + Dump(member.value) + ",";
-            last = member.name;
-        }
-        return out + "}";
-    }
-    default:
-        return KindName(value.Kind()); // never read from JSON
-    }
 }
 
 // ---- Reading: RapidJSON's reader with a handler of the rules ------------------------------
@@ -239,7 +198,8 @@ void ExpectReadAsModel(const std::string& text, bool terminated) {
     const BindingResult read =
         terminated ? ReadJson(text.c_str()) : ReadJson(std::string_view(text));
     EXPECT_EQ(read.IsSuccess(), success) << testing::PrintToString(text);
-    EXPECT_EQ(Dump(read.value), Dump(model)) << testing::PrintToString(text);
+    EXPECT_EQ(Testing::TreeText(read.value), Testing::TreeText(model))
+        << testing::PrintToString(text);
 }
 
 // ---- Writing: a plain writer --------------------------------------------------------------

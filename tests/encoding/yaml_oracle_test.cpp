@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "encoding/yaml_reader.h"
+#include "support/tree_text.h"
 
 namespace Korvel {
 namespace {
@@ -69,27 +70,6 @@ std::unique_ptr<RefNode> Clone(const RefNode& node) {
     return copy;
 }
 
-std::string Quote(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\x%02X", byte);
-            out += buffer;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string Real(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%a", value);
-    return buffer;
-}
-
 std::string Print(const RefNode& node) {
     switch (node.kind) {
     case RefNode::Empty:
@@ -101,9 +81,9 @@ std::string Print(const RefNode& node) {
     case RefNode::Unsigned:
         return "unsigned:" + std::to_string(node.uint);
     case RefNode::Float:
-        return "float:" + Real(node.real);
+        return "float:" + Testing::FloatText(node.real);
     case RefNode::String:
-        return "string:" + Quote(node.text);
+        return "string:" + Testing::QuotedText(node.text);
     case RefNode::Sequence: {
         std::string out = "[";
         for (const auto& element : node.elements) {
@@ -114,46 +94,12 @@ std::string Print(const RefNode& node) {
     case RefNode::Mapping: {
         std::string out = "{";
         for (const auto& [name, member] : node.members) {
-            out += Quote(name) + ": " + Print(*member) + ", ";
+            out += Testing::QuotedText(name) + ": " + Print(*member) + ", ";
         }
         return out + "}";
     }
     }
     return "?";
-}
-
-// The library's value in the same notation.
-std::string Print(const BindingProperty& value) {
-    switch (value.Kind()) {
-    case BindingKind::Empty:
-        return "~";
-    case BindingKind::Bool:
-        return value.GetBool() ? "bool:true" : "bool:false";
-    case BindingKind::Signed:
-        return "signed:" + std::to_string(value.GetSigned());
-    case BindingKind::Unsigned:
-        return "unsigned:" + std::to_string(value.GetUnsigned());
-    case BindingKind::Float:
-        return "float:" + Real(value.GetFloat());
-    case BindingKind::String:
-        return "string:" + Quote(value.GetString());
-    case BindingKind::Collection: {
-        std::string out = "[";
-        for (const BindingProperty& element : value.Elements()) {
-            out += Print(element) + ", ";
-        }
-        return out + "]";
-    }
-    case BindingKind::Structure: {
-        std::string out = "{";
-        for (const auto member : value.Members()) {
-            out += Quote(member.name) + ": " + Print(member.value) + ", ";
-        }
-        return out + "}";
-    }
-    default:
-        return "unexpected kind";
-    }
 }
 
 std::string Print(const BindingResult& result) {
@@ -164,7 +110,7 @@ std::string Print(const BindingResult& result) {
         }
         return out;
     }
-    return Print(result.value);
+    return Testing::TreeText(result.value);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1071,7 +1017,7 @@ TEST(YamlOracle, PlainAndTaggedScalarsAgreeWithTheReference) {
         const std::string expected = RefRead(text);
         const std::string actual = Library(text);
         if (actual != expected) {
-            ADD_FAILURE() << "document " << Quote(text) << "\n  library:   " << actual
+            ADD_FAILURE() << "document " << Testing::QuotedText(text) << "\n  library:   " << actual
                           << "\n  reference: " << expected;
             if (++reported >= 20) {
                 break;
@@ -1096,7 +1042,7 @@ TEST(YamlOracle, RandomDocumentsAgreeWithTheReference) {
         ++compared;
         (expected.rfind("error: ", 0) == 0 ? failures : successes) += 1;
         if (actual != expected) {
-            ADD_FAILURE() << "document " << Quote(text) << "\n  library:   " << actual
+            ADD_FAILURE() << "document " << Testing::QuotedText(text) << "\n  library:   " << actual
                           << "\n  reference: " << expected;
             if (++reported >= 20) {
                 break;
