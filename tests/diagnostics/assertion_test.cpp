@@ -1,5 +1,6 @@
 #include "diagnostics/assertion.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ TEST(AssertionText, Layout) {
               "Assertion failed!\n\nFile: a\nLine: 12\n\nFunction: f\n\nExpression: x\n\n"
               "Description: d");
     EXPECT_EQ(BuildAssertionText("", "", "", -7, ""), "Assertion failed!\n\nLine: -7\n\n");
+    EXPECT_EQ(BuildAssertionText("", "", "", INT32_MIN, ""),
+              "Assertion failed!\n\nLine: -2147483648\n\n");
+    EXPECT_EQ(BuildAssertionText("", "", "a", 0, "f"),
+              "Assertion failed!\n\nFile: a\nFunction: f\n\n");
     EXPECT_EQ(BuildAssertionText("", "why", "", 0, ""),
               "Assertion failed!\n\n\n\nDescription: why");
     EXPECT_EQ(BuildAssertionText(kMarkerRegionDataMissing, "", "", 0, ""),
@@ -66,11 +71,17 @@ TEST_F(AssertionReport, MarkerIsLoggedAsExpression) {
     capture.Configure(LogTargetConfig{0, 0, 0, "#M"});
     ReportFatalMarker(kMarkerGlobalsMissing);
     ReportAssertion("", "", "", 0, "");
-    EXPECT_THAT(capture.texts,
-                ::testing::ElementsAre("Assertion failed!\n\nExpression: ALE-10000029",
-                                       "Assertion failed!\n\n"));
-    EXPECT_THAT(capture.levels, ::testing::ElementsAre(2, 2));
-    EXPECT_THAT(capture.masks, ::testing::ElementsAre(1u, 1u));
+    // A report longer than the logger's message buffer is built whole and logged cut short.
+    const std::string expression(6000, 'x');
+    const std::string whole = BuildAssertionText(expression.c_str(), "d", "", 0, "");
+    EXPECT_EQ(whole, "Assertion failed!\n\nExpression: " + expression + "\n\nDescription: d");
+    ReportAssertion(expression.c_str(), "d", "", 0, "");
+    ASSERT_EQ(capture.texts.size(), 3u);
+    EXPECT_EQ(capture.texts[0], "Assertion failed!\n\nExpression: ALE-10000029");
+    EXPECT_EQ(capture.texts[1], "Assertion failed!\n\n");
+    EXPECT_EQ(capture.texts[2], whole.substr(0, 4095));
+    EXPECT_THAT(capture.levels, ::testing::ElementsAre(2, 2, 2));
+    EXPECT_THAT(capture.masks, ::testing::ElementsAre(1u, 1u, 1u));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "diagnostics/event_tracing.h"
 
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -232,6 +234,105 @@ TEST_F(EventTracing, EnableCallbackLevelRule) {
     EXPECT_EQ(bits[0], 0x7u);
     EnableCallback(nullptr, kControlEnable, 1, 0x1, 0, nullptr, &context);
     EXPECT_EQ(bits[0], 0x1u);
+}
+
+TEST_F(EventTracing, EnableCallbackAtEventCountLimits) {
+    // 40 events, all with keyword 0x1 and level 0: the enable bits span two words.
+    uint32_t bits[3] = {0, 0, 0xA5A5A5A5};
+    uint64_t keywords[40];
+    uint8_t levels[40] = {};
+    for (uint64_t& keyword : keywords) {
+        keyword = 0x1;
+    }
+    keywords[33] = 0x2;
+    TraceContext many{0, 0, 0, 0, 0, 0, 0, 0, 40, bits, keywords, levels};
+    EnableCallback(nullptr, kControlEnable, 0, 0x1, 0, nullptr, &many);
+    EXPECT_EQ(bits[0], 0xFFFFFFFFu);
+    EXPECT_EQ(bits[1], 0xFDu); // events 32 to 39 but 33
+    EXPECT_EQ(bits[2], 0xA5A5A5A5u);
+    EnableCallback(nullptr, kControlDisable, 0, 0, 0, nullptr, &many);
+    EXPECT_EQ(bits[0], 0u);
+    EXPECT_EQ(bits[1], 0u);
+    EXPECT_EQ(bits[2], 0xA5A5A5A5u);
+
+    // No events: the session is recorded and no enable bit is touched.
+    uint32_t none[1] = {0x5A5A5A5A};
+    TraceContext empty{0, 0, 0, 0, 0, 0, 0, 0, 0, none, nullptr, nullptr};
+    EnableCallback(nullptr, kControlEnable, 3, 0x1, 0x1, nullptr, &empty);
+    EXPECT_EQ(empty.isEnabled, 1u);
+    EXPECT_EQ(empty.level, 3);
+    EnableCallback(nullptr, kControlDisable, 0, 0, 0, nullptr, &empty);
+    EXPECT_EQ(empty.isEnabled, 0u);
+    EXPECT_EQ(none[0], 0x5A5A5A5Au);
+}
+
+TEST_F(EventTracing, SessionWithoutThreadKeywordWritesNoThreadName) {
+    tracing.enableOnRegister = 1;
+    tracing.sessionMatchAny = 0x2;
+    StartTracingWith(all);
+    EXPECT_EQ(ProviderContext(1).isEnabled, 1u);
+    EXPECT_TRUE(tracing.written.empty());
+}
+
+std::string GuidText(const Guid& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  guid.data1, guid.data2, guid.data3, guid.data4[0], guid.data4[1], guid.data4[2],
+                  guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
+    return text;
+}
+
+TEST(EventTracingIdentifiers, ProviderTable) {
+    EXPECT_EQ(GuidText(ProviderGuid(0)), "{6A1C0E3B-2F47-4D8E-9B15-7C3E2A90D416}");
+    EXPECT_EQ(GuidText(ProviderGuid(1)), "{B3D95F20-8E61-4C2A-A7F4-19E0C6B85D73}");
+    EXPECT_EQ(GuidText(ProviderGuid(2)), "{51E7A8C4-0D39-4B6F-8C22-E4F17A3096BB}");
+    EXPECT_EQ(GuidText(ProviderGuid(3)), "{C80F2D61-7A5E-4E93-B1D8-2A6C94F0E35C}");
+    // Events, their keywords and their levels, provider by provider.
+    const std::vector<std::vector<uint64_t>> keywords = {{0x1}, {0x1}, {0x0}, {0x1, 0x2}};
+    for (int i = 0; i < kProviderCount; ++i) {
+        SCOPED_TRACE("provider " + std::to_string(i + 1));
+        const TraceContext& context = ProviderContext(i);
+        const auto& expected = keywords[static_cast<size_t>(i)];
+        ASSERT_EQ(context.eventCount, expected.size());
+        for (size_t e = 0; e < expected.size(); ++e) {
+            EXPECT_EQ(context.eventKeywords[e], expected[e]);
+            EXPECT_EQ(context.eventLevels[e], 0);
+        }
+    }
+    EXPECT_EQ(std::string(kMainThreadName), "Main thread");
+}
+
+TEST(EventTracingIdentifiers, RecordLayouts) {
+    // The system reads these records byte for byte.
+    EXPECT_EQ(offsetof(EventDescriptor, id), 0u);
+    EXPECT_EQ(offsetof(EventDescriptor, version), 2u);
+    EXPECT_EQ(offsetof(EventDescriptor, channel), 3u);
+    EXPECT_EQ(offsetof(EventDescriptor, level), 4u);
+    EXPECT_EQ(offsetof(EventDescriptor, opcode), 5u);
+    EXPECT_EQ(offsetof(EventDescriptor, task), 6u);
+    EXPECT_EQ(offsetof(EventDescriptor, keyword), 8u);
+    EXPECT_EQ(offsetof(EventDataDescriptor, pointer), 0u);
+    EXPECT_EQ(offsetof(EventDataDescriptor, size), 8u);
+    EXPECT_EQ(offsetof(EventDataDescriptor, reserved), 12u);
+    EXPECT_EQ(offsetof(Guid, data2), 4u);
+    EXPECT_EQ(offsetof(Guid, data3), 6u);
+    EXPECT_EQ(offsetof(Guid, data4), 8u);
+
+    EXPECT_EQ(offsetof(TraceContext, registrationHandle), 0u);
+    EXPECT_EQ(offsetof(TraceContext, logger), 8u);
+    EXPECT_EQ(offsetof(TraceContext, matchAnyKeyword), 16u);
+    EXPECT_EQ(offsetof(TraceContext, matchAllKeyword), 24u);
+    EXPECT_EQ(offsetof(TraceContext, flags), 32u);
+    EXPECT_EQ(offsetof(TraceContext, isEnabled), 36u);
+    EXPECT_EQ(offsetof(TraceContext, level), 40u);
+    EXPECT_EQ(offsetof(TraceContext, reserved), 41u);
+    EXPECT_EQ(offsetof(TraceContext, eventCount), 42u);
+    // Pointers follow at their natural alignment: 44 with 4-byte pointers, 48 with 8-byte ones.
+    const size_t pointer = sizeof(void*);
+    const size_t arrays = pointer == 4 ? 44 : 48;
+    EXPECT_EQ(offsetof(TraceContext, enableBits), arrays);
+    EXPECT_EQ(offsetof(TraceContext, eventKeywords), arrays + pointer);
+    EXPECT_EQ(offsetof(TraceContext, eventLevels), arrays + 2 * pointer);
 }
 
 TEST(EventTracingIdentifiers, ProviderGuids) {

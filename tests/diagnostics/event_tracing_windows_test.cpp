@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <evntprov.h>
+
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <string>
@@ -76,6 +79,25 @@ uint32_t KORVEL_TRACING_API RelayUnregister(uint64_t handle) {
     const uint32_t status = relay->system.eventUnregister(systemHandle);
     relay->calls.push_back({false, index, status, systemHandle});
     return status;
+}
+
+// The library's own records are handed to the system as its GUID, EVENT_DESCRIPTOR and
+// EVENT_DATA_DESCRIPTOR.
+TEST(EventTracingRecords, MatchTheSystemsLayouts) {
+    EXPECT_EQ(sizeof(Guid), sizeof(GUID));
+    EXPECT_EQ(offsetof(Guid, data2), offsetof(GUID, Data2));
+    EXPECT_EQ(offsetof(Guid, data3), offsetof(GUID, Data3));
+    EXPECT_EQ(offsetof(Guid, data4), offsetof(GUID, Data4));
+    EXPECT_EQ(sizeof(EventDescriptor), sizeof(EVENT_DESCRIPTOR));
+    EXPECT_EQ(offsetof(EventDescriptor, version), offsetof(EVENT_DESCRIPTOR, Version));
+    EXPECT_EQ(offsetof(EventDescriptor, channel), offsetof(EVENT_DESCRIPTOR, Channel));
+    EXPECT_EQ(offsetof(EventDescriptor, level), offsetof(EVENT_DESCRIPTOR, Level));
+    EXPECT_EQ(offsetof(EventDescriptor, opcode), offsetof(EVENT_DESCRIPTOR, Opcode));
+    EXPECT_EQ(offsetof(EventDescriptor, task), offsetof(EVENT_DESCRIPTOR, Task));
+    EXPECT_EQ(offsetof(EventDescriptor, keyword), offsetof(EVENT_DESCRIPTOR, Keyword));
+    EXPECT_EQ(sizeof(EventDataDescriptor), sizeof(EVENT_DATA_DESCRIPTOR));
+    EXPECT_EQ(offsetof(EventDataDescriptor, size), offsetof(EVENT_DATA_DESCRIPTOR, Size));
+    EXPECT_EQ(offsetof(EventDataDescriptor, reserved), offsetof(EVENT_DATA_DESCRIPTOR, Reserved));
 }
 
 class EventTracingOnWindows : public ::testing::Test {
