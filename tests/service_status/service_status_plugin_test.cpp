@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "service_status/service_status_plugin.h"
+#include "support/captured_log.h"
 #include "support/service_status_names.h"
 #include "support/test_host.h"
 
@@ -839,6 +841,40 @@ TEST_F(ServiceStatusPlugin, BroadcastPayloadsOfTheWrongShape) {
                   ResourceEvent(kTickerPath, Json::array({Ticker("info", "", "", "", "one")}))}));
     EXPECT_EQ(Lines(3), (std::vector<std::string>{
                             "vel-service-status: a notification with 1 messages exist."}));
+}
+
+// The host hears only a line's level and text; the plug-in's own lines carry their categories to
+// the targets of the process, so an object of this process is watched there.
+TEST_F(ServiceStatusPlugin, OwnLogLinesCarryTheirLevelsAndCategories) {
+    RespondWith(kApiUrl, 503, R"({"error":"x"})");
+    host.SetResource(kLoginData, Broadcasts(Json::array({{{"content", "a"}}, {{"content", "b"}}})));
+    CapturedLog log;
+    auto* plugin = new Client::ServiceStatusPlugin;
+    plugin->SetClock(&TestHost::Clock, &host);
+    PluginApiDescriptor descriptor{};
+    descriptor.apiMajor = 18;
+    plugin->Handshake(&descriptor, Client::ServiceStatusPlugin::kShortName);
+    ASSERT_TRUE(PluginBase::InitializeEntry(plugin, host.Context(5)));
+    host.RunDueTimers();
+    host.Deliver(kLcdsEvent, Json{{"typeName", kLcdsClass},
+                                  {"body", {{"broadcastMessages", Json::array({"x"})}}}});
+    host.RunDueTimers();
+    host.Deliver("OnRegionLocaleChanged", Json{{"region", "OC1"}, {"locale", "en_US"}});
+    PluginBase::ShutdownEntry(plugin);
+
+    std::vector<std::string> lines;
+    for (const CapturedLog::Entry& entry : log.Containing("vel-service-status: ")) {
+        lines.push_back(std::to_string(entry.level) + " " + std::to_string(entry.categories) + " " +
+                        entry.message);
+    }
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "3 1 vel-service-status: a notification with 2 messages exist.",
+                  "1 65 vel-service-status: Failed to get service status for region 'EUW': 503 - "
+                  " - '{\r\n    \"error\": \"x\"\r\n}'",
+                  "3 1 vel-service-status: a notification with 1 messages received.",
+                  "1 1 vel-service-status: Unable to get service statuses. The "
+                  "service_status/api_url is missing for region 'OC1' in the data_store."}));
 }
 
 TEST_F(ServiceStatusPlugin, WorkStillPendingAtShutdownNeverRuns) {
