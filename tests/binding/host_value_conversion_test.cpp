@@ -320,6 +320,10 @@ TEST(ToHostValue, EnumerationsTravelByNameWhenTheRegistryHasOne) {
     BindingRegistry empty;
     ToHostValue(host, BindingProperty(BindingEnumRecord{1, &type}), &empty);
     EXPECT_EQ(+host.payload.signedValue, 1);
+    // A record without a type cannot be looked up either; the lowest 32-bit value stays negative.
+    ToHostValue(host, BindingProperty(BindingEnumRecord{INT32_MIN, nullptr}), &registry);
+    EXPECT_EQ(+host.kind, 2u);
+    EXPECT_EQ(+host.payload.signedValue, int64_t{INT32_MIN});
     ReleaseHostValue(host);
 }
 
@@ -423,6 +427,59 @@ TEST(ToHostValue, ReleaseFreesEverythingThatWasAllocated) {
     EXPECT_EQ(LiveBytes(), bytesBefore);
     // Releasing an empty record again does nothing.
     ReleaseHostValue(host);
+    EXPECT_EQ(LiveBlocks(), blocksBefore);
+}
+
+// A record may mix what it owns with what it borrows: borrowed texts and byte blocks, names an
+// entry does not own and payloads of unknown kinds are left to their owner.
+TEST(ReleaseHostValue, FreesOnlyWhatTheRecordOwns) {
+    static const char kBorrowedName[] = "borrowed";
+    static const char kBorrowedText[] = "text";
+    static const uint8_t kBorrowedBytes[] = {1, 2, 3};
+    const uint64_t blocksBefore = LiveBlocks();
+    const uint64_t bytesBefore = LiveBytes();
+
+    auto* items = static_cast<HostValue*>(Allocate(4 * sizeof(HostValue)));
+    ASSERT_NE(items, nullptr);
+    std::memset(items, 0, 4 * sizeof(HostValue));
+    items[0].kind = static_cast<uint32_t>(HostValueKind::BorrowedText);
+    items[0].payload.text = {kBorrowedText, 4};
+    items[1].kind = static_cast<uint32_t>(HostValueKind::BorrowedBytes);
+    items[1].payload.bytes = {kBorrowedBytes, 3};
+    items[2].kind = 42;
+    items[2].payload.text = {kBorrowedText, 4};
+    items[3].kind = static_cast<uint32_t>(HostValueKind::OwnedText);
+    items[3].payload.text = {DuplicateText("owned"), 5};
+
+    auto* members = static_cast<HostValueMember*>(Allocate(2 * sizeof(HostValueMember)));
+    ASSERT_NE(members, nullptr);
+    std::memset(members, 0, 2 * sizeof(HostValueMember));
+    members[0].name = kBorrowedName;
+    members[0].ownsName = 0;
+    members[0].value.kind = static_cast<uint32_t>(HostValueKind::Collection);
+    members[0].value.payload.collection = {items, 4};
+    members[1].name = DuplicateText("owned name");
+    members[1].ownsName = 1;
+    members[1].value.kind = static_cast<uint32_t>(HostValueKind::BorrowedText);
+    members[1].value.payload.text = {kBorrowedText, 4};
+
+    HostValue record = MakeEmptyHostValue();
+    record.kind = static_cast<uint32_t>(HostValueKind::Structure);
+    record.payload.structure = {members, 2};
+    ReleaseHostValue(record);
+    // Both arrays, the owned text and the owned name are gone; freeing a borrowed pointer would
+    // have been caught by the sanitizer.
+    EXPECT_EQ(LiveBlocks(), blocksBefore);
+    EXPECT_EQ(LiveBytes(), bytesBefore);
+    const HostValue empty = MakeEmptyHostValue();
+    EXPECT_EQ(std::memcmp(&record, &empty, sizeof(HostValue)), 0);
+
+    // A borrowed byte block on its own is only emptied.
+    HostValue borrowed = MakeEmptyHostValue();
+    borrowed.kind = static_cast<uint32_t>(HostValueKind::BorrowedBytes);
+    borrowed.payload.bytes = {kBorrowedBytes, 3};
+    ReleaseHostValue(borrowed);
+    EXPECT_EQ(std::memcmp(&borrowed, &empty, sizeof(HostValue)), 0);
     EXPECT_EQ(LiveBlocks(), blocksBefore);
 }
 
