@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "binding/binding_registry.h"
+#include "binding/convert_to_property.h"
+#include "encoding/json_reader.h"
+#include "encoding/json_writer.h"
 
 namespace {
 
@@ -198,6 +201,82 @@ TEST_F(BuiltinTypes, CallbackEventAndCount) {
     EXPECT_EQ(callback->tags, std::vector<std::string>{"$builtin"});
     ASSERT_NE(callback->payload, nullptr);
     EXPECT_EQ(callback->payload->name, "BindingCallbackEvent");
+}
+
+// The compact JSON of a native value converted through its registered descriptors.
+template <typename T>
+std::string JsonOf(const T& value, const BindingRegistry& registry) {
+    BindingResult output;
+    ToProperty(output, value, registry);
+    EXPECT_TRUE(output.IsSuccess()) << WriteJson(output.value);
+    return WriteJson(output.value, &registry);
+}
+
+// Reads the JSON text back into a native value; the conversion must succeed.
+template <typename T>
+T FromJson(const std::string& json, const BindingRegistry& registry) {
+    const BindingResult parsed = ReadJson(json);
+    EXPECT_TRUE(parsed.IsSuccess()) << json;
+    T value{};
+    BindingResult status;
+    FromProperty(status, value, parsed.value, "<value>", registry);
+    EXPECT_TRUE(status.IsSuccess()) << WriteJson(status.value);
+    return value;
+}
+
+TEST_F(BuiltinTypes, RecordsConvertBothWaysUnderTheirMemberNames) {
+    EXPECT_EQ(JsonOf(BindingAsyncFailureEvent{7, "boom"}, registry),
+              R"({"asyncToken":7,"error":"boom"})");
+    EXPECT_EQ(JsonOf(BindingGenericAsyncEvent{9, BindingProperty(true)}, registry),
+              R"({"asyncToken":9,"data":true})");
+    EXPECT_EQ(JsonOf(BindingAsyncCancelEvent{3}, registry), R"({"asyncToken":3})");
+    EXPECT_EQ(JsonOf(BindingGenericEvent{BindingProperty("x")}, registry), R"({"data":"x"})");
+    EXPECT_EQ(JsonOf(BindingAsyncState::Cancelling, registry), R"("Cancelling")");
+    EXPECT_EQ(JsonOf(BindingHelpProvider::Epytext, registry), R"("Epytext")");
+
+    // Callback parameters are whole values of any kind, an empty one included.
+    BindingCallbackEvent callback;
+    callback.id = 4294967295u;
+    callback.parameters.emplace_back(std::int32_t{-3});
+    callback.parameters.emplace_back("x");
+    callback.parameters.emplace_back();
+    const std::string callbackJson = JsonOf(callback, registry);
+    EXPECT_EQ(callbackJson, R"({"id":4294967295,"parameters":[-3,"x",null]})");
+    const auto callbackBack = FromJson<BindingCallbackEvent>(callbackJson, registry);
+    EXPECT_EQ(callbackBack.id, 4294967295u);
+    ASSERT_EQ(callbackBack.parameters.size(), 3u);
+    EXPECT_EQ(callbackBack.parameters[0].GetSigned(), -3);
+    EXPECT_EQ(callbackBack.parameters[1].GetString(), "x");
+    EXPECT_TRUE(callbackBack.parameters[2].IsEmpty());
+
+    // The help records nest four deep (api, function, argument, type); every level comes back.
+    using Help = BindingHelpProvider;
+    Help::FullApiHelp api;
+    api.functions.push_back({"f",
+                             "ns",
+                             {{"a", "d", {"vector", "int32"}, true}},
+                             {"struct", "P"},
+                             "desc",
+                             "help",
+                             true,
+                             "P",
+                             {"t1", "t2"}});
+    api.types.push_back({"E", "", 4, "d", {"$builtin"}, {}, {{"None", "Invalid", -5}}});
+    api.types.push_back({"P", "", 8, "", {}, {{"x", "", 4, {"int32", ""}, false}}, {}});
+    api.events.push_back({"OnP", "", {"struct", "P"}, "e", {"t"}});
+    const std::string apiJson = JsonOf(api, registry);
+    const std::string start =
+        R"({"events":[{"description":"e","name":"OnP","nameSpace":"","tags":["t"],)"
+        R"("type":{"elementType":"P","type":"struct"}}],"functions":[{"arguments":[{)"
+        R"("description":"d","name":"a","optional":true,)";
+    EXPECT_EQ(apiJson.substr(0, start.size()), start);
+    const auto apiBack = FromJson<Help::FullApiHelp>(apiJson, registry);
+    EXPECT_EQ(JsonOf(apiBack, registry), apiJson);
+    ASSERT_EQ(apiBack.types.size(), 2u);
+    EXPECT_EQ(apiBack.types[0].values.at(0).value, -5);
+    EXPECT_EQ(apiBack.types[1].fields.at(0).offset, 4u);
+    EXPECT_EQ(apiBack.functions.at(0).arguments.at(0).type.elementType, "int32");
+    EXPECT_EQ(apiBack.functions.at(0).tags, (std::vector<std::string>{"t1", "t2"}));
 }
 
 TEST(BuiltinTypesRegistration, ExistingNamesAreLeftAlone) {
