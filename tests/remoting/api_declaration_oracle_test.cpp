@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -25,6 +24,7 @@
 #include "remoting/builtin_types.h"
 #include "remoting/function_route.h"
 #include "support/split_mix.h"
+#include "support/tree_text.h"
 
 namespace Korvel::DeclarationOracle {
 
@@ -68,6 +68,7 @@ namespace Korvel {
 namespace {
 
 using namespace DeclarationOracle;
+using Testing::QuotedText;
 
 void KORVEL_CDECL OracleEntryPoint(HostFunctionResponse*, const HostFunctionRequest*) {}
 
@@ -213,22 +214,6 @@ const std::uint8_t* Bytes(std::uintptr_t address) {
     return reinterpret_cast<const std::uint8_t*>(address);
 }
 
-// Texts are printed quoted, bytes outside printable ASCII as \xNN.
-std::string Quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 class Reader {
 public:
     Reader(const BindingRegistry& registry, HostFunctionEntryPoint entryPoint)
@@ -293,7 +278,7 @@ private:
         if (address == 0) {
             return "!null";
         }
-        return Quoted(reinterpret_cast<const char*>(address));
+        return QuotedText(reinterpret_cast<const char*>(address));
     }
 
     std::string TextArray(const std::uint8_t* at, std::uint32_t count) {
@@ -424,13 +409,13 @@ std::string DeclaredName(std::uint32_t kind, const std::string& typeName) {
 
 std::string ModelRef(std::uint32_t kind, std::uint32_t element, const std::string& typeName) {
     return std::to_string(DeclaredKind(kind)) + "/" + std::to_string(DeclaredKind(element)) + " " +
-           Quoted(DeclaredName(kind, typeName));
+           QuotedText(DeclaredName(kind, typeName));
 }
 
 std::string ModelTexts(const std::vector<std::string>& texts) {
     std::string out = "[";
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        out += (i == 0 ? "" : ",") + Quoted(texts[i]);
+        out += (i == 0 ? "" : ",") + QuotedText(texts[i]);
     }
     return out + "]";
 }
@@ -529,25 +514,25 @@ std::string Print(const Model& model) {
     const auto line = [&](const std::string& text) { out += text + "\n"; };
     line("functions " + std::to_string(model.functions.size()));
     for (const ModelFunction* function : SortedByName(model.functions)) {
-        line("function " + Quoted(function->name) + " zero=0 user=registry+function entry=ok");
-        line("  nameSpace=" + Quoted(function->nameSpace) +
-             " description=" + Quoted(function->description) + " help=" + Quoted(function->help));
+        line("function " + QuotedText(function->name) + " zero=0 user=registry+function entry=ok");
+        line("  nameSpace=" + QuotedText(function->nameSpace) + " description=" +
+             QuotedText(function->description) + " help=" + QuotedText(function->help));
         // An asynchronous function names its return type's descriptor as its result.
         line("  returns=" +
              ModelRef(function->returnKind, function->returnElement, function->returnTypeName) +
              " threadSafe=" + (function->threadSafe ? "1" : "0") + " async=" +
-             Quoted(function->async && function->hasReturnDescriptor ? function->returnTypeName
-                                                                     : ""));
+             QuotedText(function->async && function->hasReturnDescriptor ? function->returnTypeName
+                                                                         : ""));
         line("  tags=" + ModelTexts(function->tags));
         const std::uint32_t method =
             function->method >= 1 && function->method <= 8 ? function->method : 0;
-        line("  path=" + Quoted(function->path) + " method=" + std::to_string(method) +
-             " methodText=" + Quoted(function->methodText) + " flag=0");
+        line("  path=" + QuotedText(function->path) + " method=" + std::to_string(method) +
+             " methodText=" + QuotedText(function->methodText) + " flag=0");
         for (const ModelArgument& argument : function->arguments) {
             const std::int32_t location =
                 argument.location >= 1 && argument.location <= 5 ? argument.location : 0;
-            line("  argument " + Quoted(argument.name) +
-                 " description=" + Quoted(argument.description) +
+            line("  argument " + QuotedText(argument.name) +
+                 " description=" + QuotedText(argument.description) +
                  " type=" + ModelRef(argument.kind, argument.element, argument.typeName) +
                  " optional=" + (argument.optional ? "1" : "0") +
                  " location=" + std::to_string(location));
@@ -555,29 +540,31 @@ std::string Print(const Model& model) {
     }
     line("types " + std::to_string(model.types.size()));
     for (const ModelType* type : SortedByName(model.types)) {
-        line("type " + Quoted(type->name) + " nameSpace=" + Quoted(type->nameSpace) +
-             " size=" + std::to_string(type->size) + " description=" + Quoted(type->description));
+        line("type " + QuotedText(type->name) + " nameSpace=" + QuotedText(type->nameSpace) +
+             " size=" + std::to_string(type->size) +
+             " description=" + QuotedText(type->description));
         line("  tags=" + ModelTexts(type->tags));
         if (type->isEnum && !type->values.empty()) {
             line("  enumerators " + std::to_string(type->values.size()));
             for (const ModelValue* value : SortedByName(type->values)) {
-                line("  value " + Quoted(value->name) + " description=" +
-                     Quoted(value->description) + " = " + std::to_string(value->value));
+                line("  value " + QuotedText(value->name) + " description=" +
+                     QuotedText(value->description) + " = " + std::to_string(value->value));
             }
             continue;
         }
         line("  members " + std::to_string(type->fields.size()));
         for (const ModelField& field : type->fields) {
-            line("  field " + Quoted(field.name) + " description=" + Quoted(field.description) +
-                 " offset=" + std::to_string(field.offset) +
+            line("  field " + QuotedText(field.name) + " description=" +
+                 QuotedText(field.description) + " offset=" + std::to_string(field.offset) +
                  " type=" + ModelRef(field.kind, field.element, field.typeName) +
                  " optional=" + (field.optional ? "1" : "0"));
         }
     }
     line("events " + std::to_string(model.events.size()));
     for (const ModelEvent* event : SortedByName(model.events)) {
-        line("event " + Quoted(event->name) + " nameSpace=" + Quoted(event->nameSpace) +
-             " data=" + Quoted(event->dataType) + " description=" + Quoted(event->description));
+        line("event " + QuotedText(event->name) + " nameSpace=" + QuotedText(event->nameSpace) +
+             " data=" + QuotedText(event->dataType) +
+             " description=" + QuotedText(event->description));
         line("  tags=" + ModelTexts(event->tags));
     }
     return out;
